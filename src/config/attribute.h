@@ -1,0 +1,41 @@
+#ifndef STRANDOR_CONFIG_ATTRIBUTE_H
+#define STRANDOR_CONFIG_ATTRIBUTE_H
+
+#include <QString>
+
+#include "type_codes.h"
+
+class QFile;
+class QRegExp;
+class QTextStream;
+
+/// One node of the record description tree: first-child / next-sibling lists.
+class ATTRIBUTE {
+public:
+    ATTRIBUTE();
+
+    /// Pre-order search of this node, its subtree, then its following siblings.
+    ATTRIBUTE *find(int type);
+    void clear_result();
+    void dump(ATTRIBUTE *start, int indent);
+
+    ATTRIBUTE *next;
+    ATTRIBUTE *child;
+    int type;
+    int sub_type;
+    QString text;
+    QString argument;
+    QFile *file;
+    QTextStream *stream;
+    QRegExp *regexp;
+    QString result;
+    /// MEASUREMENT only: the final path of its output file, for messages and publication.
+    QString output_name;
+    int pointer_count;
+    bool satisfied;
+};
+
+/// True for the six kinds that may stand in a COLUMNS block.
+bool is_column_type(int type);
+
+#endif

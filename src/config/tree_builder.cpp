@@ -1,0 +1,48 @@
+#include "tree_builder.h"
+
+#include <cstdlib>
+
+#include "attribute.h"
+
+QString unquote(char *text)
+{
+    QString value = QString::fromLatin1(text);
+    free(text);
+    value.replace(QChar('"'), QString(), Qt::CaseSensitive);
+    return value;
+}
+
+ATTRIBUTE *new_node(int type, ATTRIBUTE *child)
+{
+    auto *node = new ATTRIBUTE;
+    node->type = type;
+    node->child = child;
+    return node;
+}
+
+ATTRIBUTE *new_node(int type, const QString &text, ATTRIBUTE *child)
+{
+    ATTRIBUTE *node = new_node(type, child);
+    node->text = text;
+    return node;
+}
+
+ATTRIBUTE *new_node(int type, int sub_type, const QString &text, const QString &argument,
+                    ATTRIBUTE *child)
+{
+    ATTRIBUTE *node = new_node(type, text, child);
+    node->sub_type = sub_type;
+    node->argument = argument;
+    return node;
+}
+
+ATTRIBUTE *append(ATTRIBUTE *list, ATTRIBUTE *item)
+{
+    if (!list)
+        return item;
+    ATTRIBUTE *last = list;
+    while (last->next)
+        last = last->next;
+    last->next = item;
+    return list;
+}

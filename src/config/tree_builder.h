@@ -1,0 +1,17 @@
+#ifndef STRANDOR_CONFIG_TREE_BUILDER_H
+#define STRANDOR_CONFIG_TREE_BUILDER_H
+
+#include <QString>
+
+class ATTRIBUTE;
+
+/// The scanner's copy of a quoted string, without its quotes; frees the copy.
+QString unquote(char *text);
+ATTRIBUTE *new_node(int type, ATTRIBUTE *child = nullptr);
+ATTRIBUTE *new_node(int type, const QString &text, ATTRIBUTE *child = nullptr);
+ATTRIBUTE *new_node(int type, int sub_type, const QString &text, const QString &argument,
+                    ATTRIBUTE *child);
+/// Appends item at the end of list; returns the list's first node.
+ATTRIBUTE *append(ATTRIBUTE *list, ATTRIBUTE *item);
+
+#endif

@@ -1,0 +1,124 @@
+#include "worker_pool.h"
+
+#include <QDir>
+#include <QString>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "elog.h"
+#include "gl_param.h"
+#include "process_file.h"
+
+static void set_sigchld_blocked(bool blocked)
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGCHLD);
+    sigprocmask(blocked ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
+}
+
+[[noreturn]] static void run_worker(PROCESS_FILE &worker)
+{
+    GL_param.mypid = getpid();
+    const QString file_name = GL_param.input_files.at(GL_param.last_file_index);
+    elog.log("INFO: processing file = " + file_name + "\n");
+    const int result = worker.start(GL_param.input_path, file_name);
+    elog.debug(1, QString("Info: Process %1 will finish work and was happy to work for you :-)\n")
+                      .arg(getpid()));
+    exit(result);
+}
+
+void fork_new_process()
+{
+    elog.debug(3, "CALLED: fork_new_process()\n");
+    for (;;) {
+        if (GL_param.processes_running >= GL_param.parallel_processes)
+            return;
+        if (GL_param.last_file_index + 1 >= GL_param.input_files.count()) {
+            elog.debug(1, QString("INFO: no more files to process running: %1\n")
+                              .arg(GL_param.processes_running));
+            if (GL_param.processes_running != 0)
+                return;
+            exit_program();
+        }
+        GL_param.last_file_index += 1;
+        PROCESS_FILE worker;
+        const pid_t pid = fork();
+        if (pid == -1) {
+            elog.log("ERROR: fork() failed - aborting\n");
+            exit(8);
+        }
+        if (pid == 0)
+            run_worker(worker);
+        GL_param.processes_running += 1;
+        GL_param.processes_started += 1;
+        elog.debug(1, QString("Info: Process %1 forked child %2\n").arg(getpid()).arg(pid));
+    }
+}
+
+/// A worker that was killed had no chance to remove its temporary output files.
+static void remove_temporary_files(int pid)
+{
+    QDir output(GL_param.output_path);
+    const QStringList names = output.entryList({QString(".*.%1.part").arg(pid)},
+                                               QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &name : names)
+        output.remove(name);
+}
+
+bool count_worker(int pid, int status)
+{
+    const int code = (status >> 8) & 0xff;
+    bool succeeded = false;
+    if (status & 0x80) {
+        elog.log(QString("ERROR: Prozess %1 abgebrochen mit status %2 - CORE dump\n").arg(pid).arg(code));
+    } else if (WIFSIGNALED(status)) {
+        // A signal without core dump leaves exit code 0; that is no success.
+        elog.log(QString("ERROR: Prozess %1 abgebrochen durch Signal %2\n").arg(pid).arg(WTERMSIG(status)));
+    } else {
+        succeeded = code == 0;
+    }
+    if (WIFSIGNALED(status))
+        remove_temporary_files(pid);
+    if (succeeded)
+        GL_param.processes_succeeded += 1;
+    else
+        GL_param.processes_failed += 1;
+    return succeeded;
+}
+
+void sigchld_handler(int sig)
+{
+    set_sigchld_blocked(true);
+    elog.debug(3, "CALLED: sigchld_handler()\n");
+    const int saved_errno = errno;
+    int status = 0;
+    pid_t pid = waitpid(-1, &status, WNOHANG);
+    while (pid > 0) {
+        count_worker(pid, status);
+        elog.debug(1, QString("INFO: Process %1 gestorben mit return Wert %2 und beerdigt\n")
+                          .arg(pid)
+                          .arg((status >> 8) & 0xff));
+        GL_param.processes_running -= 1;
+        fork_new_process();
+        pid = waitpid(-1, &status, WNOHANG);
+    }
+    if (pid < 0)
+        elog.log("ERROR: in waitpid()\n");
+    errno = saved_errno;
+    signal(sig, sigchld_handler);
+    set_sigchld_blocked(false);
+}
+
+void exit_program()
+{
+    elog.log("Info: Main Program terminated\n");
+    elog.log(QString("Info (%1/%2) Prozesse erfolgreich konvertiert\n")
+                 .arg(GL_param.processes_succeeded)
+                 .arg(GL_param.processes_started));
+    exit(GL_param.processes_succeeded == GL_param.processes_started ? 0 : 1);
+}

@@ -1,0 +1,47 @@
+#include "elog.h"
+
+#include <QDateTime>
+
+#include <cstdio>
+
+#include "gl_param.h"
+
+ELOG::ELOG()
+{
+    if (!qfid_error_log.open(stderr, QIODevice::WriteOnly)) {
+        static const char msg[] = "ERROR: qfid_error_log.open( stderr, QIODevice::Append )\n";
+        fwrite(msg, 1, sizeof msg - 1, stderr);
+    }
+    qts_error_log.setDevice(&qfid_error_log);
+}
+
+ELOG::~ELOG()
+{
+    qfid_error_log.close();
+}
+
+void ELOG::log(const QString &message)
+{
+    qts_error_log << "[" << GL_param.mypid << "] "
+                  << QDateTime::currentDateTime().toString("yyyy.MM.dd hh:mm:ss ")
+                  << message;
+    qts_error_log.flush();
+}
+
+void ELOG::log(const char *message)
+{
+    log(QString::fromLatin1(message));
+}
+
+void ELOG::debug(int level, const QString &message)
+{
+    if (GL_param.debug_level >= level)
+        log(message);
+}
+
+void ELOG::debug(int level, const char *message)
+{
+    // Checked before the conversion: traces sit on hot paths and are rarely shown.
+    if (GL_param.debug_level >= level)
+        log(QString::fromLatin1(message));
+}

@@ -1,0 +1,178 @@
+#include "gl_param.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+#include "constants.h"
+#include "elog.h"
+#include "global_parser.h"
+
+const char *const VERSION_BANNER[4] = {
+    "    strandor - fast flexible data converter",
+    "    Version 0.8.1",
+    "    CVS: $Revision: 1.6 $",
+    "    CVS: $Date: 2011/11/10 13:43:27 $",
+};
+
+static const char *const USAGE_TEXT[] = {
+    "strandor Syntax:",
+    "strandor -v  print version number",
+    "strandor -h  print this short reminder",
+    "strandor -c  <configuration file> - load configuration file",
+    "strandor -t  <number of processes> - defines number of subprocesses running in parallel",
+    "strandor -i  <path to the input directory> - where to find input files",
+    "strandor -o  <path to the output directory> - where to store output files",
+    "strandor [-d <debug level>] the <debug level varies from 0 (off) to 5 (very noisy)\n",
+    "strandor example:",
+    "strandor -c /opt/strandor/strandor.conf",
+};
+
+GL_PARAM::GL_PARAM()
+    : debug_level(0),
+      mypid(getpid()),
+      output_path(DEFAULT_OUTPUT_PATH),
+      input_path(DEFAULT_INPUT_PATH),
+      file_time(QDateTime::currentDateTime()),
+      configuration_file(DEFAULT_CONFIG_FILE),
+      description_root(nullptr),
+      current_inputfile(nullptr),
+      line_number(0),
+      parallel_processes(1),
+      processes_started(0),
+      processes_running(0),
+      processes_succeeded(0),
+      processes_failed(0),
+      last_file_index(-1),
+      file_mask(DEFAULT_FILE_MASK),
+      time_format(DEFAULT_TIME_FORMAT),
+      column_separator(DEFAULT_COLUMN_SEPARATOR),
+      max_header_size(30)
+{
+    elog.debug(3, "CALLED: GL_PARAM::GL_PARAM()\n");
+}
+
+// The description tree lives until the process ends; only the members go.
+GL_PARAM::~GL_PARAM() = default;
+
+static void print_banner()
+{
+    for (const char *line : VERSION_BANNER)
+        puts(line);
+}
+
+/// A whole decimal number of at least 1, or -1.
+static int parse_process_count(const char *text)
+{
+    if (!*text)
+        return -1;
+    long value = 0;
+    for (const char *p = text; *p; ++p) {
+        if (*p < '0' || *p > '9')
+            return -1;
+        value = value * 10 + (*p - '0');
+        if (value > 1000000)
+            return -1;
+    }
+    return value >= 1 ? int(value) : -1;
+}
+
+int GL_PARAM::parse_options(int argc, char **argv)
+{
+    elog.debug(3, "CALLED: GL_PARAM::parse_options()\n");
+    int c;
+    while ((c = getopt(argc, argv, "vhd:c:t:i:o:")) != -1) {
+        switch (c) {
+        case 'v':
+            print_banner();
+            exit(0);
+        case 'h':
+            print_banner();
+            for (const char *line : USAGE_TEXT)
+                puts(line);
+            exit(0);
+        case 'c':
+            configuration_file = QString::fromLatin1(optarg);
+            break;
+        case 'i':
+            input_path = QString::fromLatin1(optarg) + "/";
+            break;
+        case 'o':
+            output_path = QString::fromLatin1(optarg) + "/";
+            break;
+        case 't':
+            parallel_processes = parse_process_count(optarg);
+            if (parallel_processes < 1) {
+                elog.log("ERROR: number of parallel processes must be a positive integer\n");
+                elog.log("ERROR: aborting program\n");
+                exit(4);
+            }
+            break;
+        case 'd': {
+            int level = -1;
+            if (sscanf(optarg, "%i", &level) != 1 || level < 0 || level > 5) {
+                elog.log("ERROR: debug level must be between 0=off (default) and 5 (extrem noisy)\n");
+                elog.log("ERROR: aborting program\n");
+                exit(4);
+            }
+            debug_level = level;
+            break;
+        }
+        default:
+            elog.log("ERROR: not expected option found in argument list\n");
+            elog.log("HINT: see\n  Option -h\nto get some help\n\n");
+            exit(4);
+        }
+    }
+    return 0;
+}
+
+int GL_PARAM::read_configuration_file()
+{
+    elog.debug(3, "CALLED: GL_PARAM::read_configuration()\n");
+    const QByteArray name = configuration_file.toLatin1();
+    elog.debug(4, QString::asprintf("parsing file \"%s\"\n", name.constData()));
+
+    FILE *file = fopen(name.constData(), "rb");
+    if (!file) {
+        const int err = errno;
+        elog.log(QString::asprintf("ERROR: could not open configuration file \"%s\"\n", name.constData()));
+        elog.log(QString::asprintf("ERROR: system strerror() %s\n", strerror(err)));
+        return 2;
+    }
+    global_restart(file);
+    line_number = 1;
+    elog.debug(5, "DEBUG: start parsing\n");
+    if (global_parse() != 0) {
+        fclose(file);
+        elog.log(QString::asprintf("ERROR: during global_parse() - file was: \"%s\"\n", name.constData()));
+        return 6;
+    }
+    elog.debug(5, "DEBUG: end parsing\n");
+    fclose(file);
+    if (debug_level != 0)
+        dump();
+    elog.debug(3, "FINISH: parse_global()\n");
+    return 0;
+}
+
+void GL_PARAM::dump()
+{
+    elog.debug(3, "CALLED: GL_PARAM::debug()\n");
+    QString banner;
+    for (const char *line : VERSION_BANNER)
+        banner += QString::fromLatin1(line) + "\n";
+    elog.log(banner);
+    elog.log("INFO: debug_level: " + QString::number(debug_level) + "\n");
+    elog.log("INFO: mypid: " + QString::number(mypid) + "\n");
+    elog.log("INFO: parallel processes: " + QString::number(parallel_processes) + "\n");
+    elog.log("INFO: configuration file: " + configuration_file + "\n");
+    elog.log("INFO: output_path: <" + output_path + ">\n");
+    elog.log("INFO: input_path: <" + input_path + ">\n");
+    elog.log("INFO: file mask: <" + file_mask + ">\n");
+    elog.log("INFO: time format: <" + time_format + ">\n");
+    elog.log("INFO: column separator: <" + column_separator + ">\n");
+    elog.log(QString("INFO: max header size: <%1>\n").arg(max_header_size));
+}

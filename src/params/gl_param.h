@@ -1,0 +1,48 @@
+#ifndef STRANDOR_PARAMS_GL_PARAM_H
+#define STRANDOR_PARAMS_GL_PARAM_H
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+class ATTRIBUTE;
+
+/// Run parameters of the whole program: paths, settings, description tree, worker pool.
+class GL_PARAM {
+public:
+    GL_PARAM();
+    ~GL_PARAM();
+
+    int parse_options(int argc, char **argv);
+    int read_configuration_file();
+    void dump();
+
+    int debug_level;
+    int mypid;
+    QString output_path;
+    QString input_path;
+    QDateTime file_time;
+    QString configuration_file;
+    QString version;
+    ATTRIBUTE *description_root;
+    ATTRIBUTE *current_inputfile;
+    int line_number;
+    int parallel_processes;
+    int processes_started;
+    int processes_running;
+    int processes_succeeded;
+    int processes_failed;
+    QStringList input_files;
+    int last_file_index;
+    QString file_mask;
+    QString time_format;
+    QString column_separator;
+    int max_header_size;
+};
+
+extern GL_PARAM GL_param;
+
+/// The four-line version banner, as written to standard output and into the parameter dump.
+extern const char *const VERSION_BANNER[4];
+
+#endif

@@ -1,0 +1,279 @@
+#include "process_file.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRegExp>
+#include <QTextStream>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include "attribute.h"
+#include "constants.h"
+#include "elog.h"
+#include "gl_param.h"
+
+QString temporary_name(const QString &final_name, long pid)
+{
+    const int slash = final_name.lastIndexOf('/');
+    return final_name.left(slash + 1) + "." + final_name.mid(slash + 1) + "."
+           + QString::number(pid) + ".part";
+}
+
+static void log_exists(const QString &path)
+{
+    elog.log(QString("ERROR: file %1 already exists - aborting \n").arg(path));
+}
+
+static void log_write_failed(const QString &path)
+{
+    elog.log(QString("ERROR: could not write file %1\n").arg(path));
+}
+
+static const char *granularity_letter(int sub_type)
+{
+    switch (sub_type) {
+    case tok::H24: return "D";
+    case tok::MIN15: return "Q";
+    case tok::EVENT: return "E";
+    default: return nullptr;
+    }
+}
+
+/// The final path of the measurement's output file, or an empty string after logging why not.
+static QString output_file_name(ATTRIBUTE *m)
+{
+    ATTRIBUTE *name = m->child ? m->child->find(tok::MEASUREMENTNAME) : nullptr;
+    if (!name) {
+        elog.log("ERROR: no MEASUREMENTNAME specified\n");
+        return QString();
+    }
+    ATTRIBUTE *granularity = m->child->find(tok::GRANULARITY);
+    if (!granularity) {
+        elog.log(QString("ERROR: no GRANULARITY in MEASUREMENT %1 specified!\n").arg(name->text));
+        return QString();
+    }
+    const char *letter = granularity_letter(granularity->sub_type);
+    if (!letter) {
+        elog.log("ERROR: unknown GRANULARITY specified\n");
+        return QString();
+    }
+    const QString file_name = GL_param.file_mask.arg(GL_param.file_time.toString(FILENAME_PMS_DATEFORMAT))
+                                  .arg(QString::fromLatin1(letter))
+                                  .arg(name->text)
+                                  .arg(GL_param.version);
+    return GL_param.output_path + "/" + file_name;
+}
+
+static int count_nodes(const ATTRIBUTE *n)
+{
+    int count = 0;
+    for (; n; n = n->next)
+        ++count;
+    return count;
+}
+
+/// Two measurements of one input that end up with the same name collide like a rerun does.
+static bool taken_by_earlier(ATTRIBUTE *inputfile, ATTRIBUTE *m, const QString &path)
+{
+    for (ATTRIBUTE *other = inputfile->child; other != m; other = other->next) {
+        if (other->output_name == path)
+            return true;
+    }
+    return false;
+}
+
+static int create_output_file(ATTRIBUTE *inputfile, ATTRIBUTE *m, const QString &path)
+{
+    if (QFile::exists(path) || taken_by_earlier(inputfile, m, path)) {
+        log_exists(path);
+        return 1;
+    }
+    m->output_name = path;
+    const QString temp = temporary_name(path, getpid());
+    QFile::remove(temp); // left by a dead worker that had our pid
+    m->file = new QFile(temp);
+    if (!m->file->open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        elog.log(QString("ERROR: could not open file %1\n").arg(path));
+        return 1;
+    }
+    m->stream = new QTextStream(m->file);
+    return 0;
+}
+
+static int write_header(ATTRIBUTE *m)
+{
+    ATTRIBUTE *columns = m->find(tok::COLUMNS);
+    if (!columns) {
+        elog.log("ERROR: no COLUMNS{} found\n");
+        return 1;
+    }
+    columns->clear_result();
+    QTextStream &out = *m->stream;
+    for (ATTRIBUTE *col = columns->child; col; col = col->next) {
+        if (col->type == tok::ATTRIBUTE_REGEXP)
+            col->regexp = new QRegExp(col->argument, Qt::CaseSensitive, QRegExp::RegExp);
+        else if (!is_column_type(col->type)) {
+            elog.log("ERROR: unknown element in block COLUMNS {} at PROCESS_FILE::open_output_files()\n");
+            return 1;
+        }
+        out << col->text;
+        if (col->text.size() > GL_param.max_header_size) {
+            elog.log(QString("ERROR: not allowed column size for \"%1\" > %2 chars\n")
+                         .arg(col->text)
+                         .arg(GL_param.max_header_size));
+            return 1;
+        }
+        if (col->next)
+            out << GL_param.column_separator;
+        col->pointer_count = count_nodes(col->child);
+    }
+    return 0;
+}
+
+static int prepare_match(ATTRIBUTE *m)
+{
+    ATTRIBUTE *match = m->find(tok::MATCH);
+    if (!match) {
+        elog.log("ERROR: MATCH subelement expected\n");
+        return 1;
+    }
+    if (!match->child) {
+        elog.log("ERROR: VOID or NEEDS subelement expected\n");
+        return 1;
+    }
+    for (ATTRIBUTE *n = match->child; n; n = n->next) {
+        if (n->type == tok::NEEDS) {
+            n->pointer_count = count_nodes(n->child);
+            n->satisfied = false;
+        }
+    }
+    return 0;
+}
+
+int PROCESS_FILE::open_output_files(ATTRIBUTE *inputfile)
+{
+    elog.debug(3, "CALLED: PROCESS_FILE::open_output_files()\n");
+    // A description without measurements is refused: converting it would remove the input
+    // and leave nothing in its place.
+    if (!inputfile->child || inputfile->child->type != tok::MEASUREMENT) {
+        elog.log("ERROR: MEASUREMENT expected\n");
+        return 1;
+    }
+    for (ATTRIBUTE *m = inputfile->child; m; m = m->next)
+        m->output_name.clear();
+    for (ATTRIBUTE *m = inputfile->child; m; m = m->next) {
+        const QString path = output_file_name(m);
+        if (path.isEmpty() || create_output_file(inputfile, m, path) != 0)
+            return 1;
+        if (write_header(m) != 0 || prepare_match(m) != 0)
+            return 1;
+        *m->stream << DEFAULT_RECORD_SEPARATOR;
+    }
+    return 0;
+}
+
+/// Flushes, syncs and closes one output file; false if any of it failed.
+static bool close_one(ATTRIBUTE *m)
+{
+    bool ok = true;
+    if (m->stream) {
+        m->stream->flush();
+        ok = m->stream->status() == QTextStream::Ok;
+        delete m->stream;
+        m->stream = nullptr;
+    }
+    if (m->file) {
+        ok = m->file->flush() && ok;
+        ok = ok && m->file->isOpen() && fsync(m->file->handle()) == 0;
+        m->file->close();
+        ok = ok && m->file->error() == QFileDevice::NoError;
+        delete m->file;
+        m->file = nullptr;
+    }
+    return ok;
+}
+
+int PROCESS_FILE::close_output_files(ATTRIBUTE *inputfile)
+{
+    elog.debug(3, "CALLED: PROCESS_FILE::close_output_files()\n");
+    for (ATTRIBUTE *m = inputfile->child; m; m = m->next) {
+        if (m->type != tok::MEASUREMENT) {
+            elog.log("ERROR: MEASUREMENT expected\n");
+            return 1;
+        }
+        if (!close_one(m)) {
+            log_write_failed(m->output_name);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+/// rename() that fails with EEXIST instead of replacing an existing file.
+static int rename_no_replace(const QByteArray &from, const QByteArray &to)
+{
+    if (renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return -1;
+    // File systems without RENAME_NOREPLACE: link() refuses an existing name just as well.
+    if (link(from.constData(), to.constData()) != 0)
+        return -1;
+    unlink(from.constData());
+    return 0;
+}
+
+static bool sync_directory(const QString &path)
+{
+    const int fd = open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
+                        O_RDONLY | O_DIRECTORY);
+    if (fd < 0)
+        return false;
+    const bool ok = fsync(fd) == 0;
+    close(fd);
+    return ok;
+}
+
+int PROCESS_FILE::publish_output_files(ATTRIBUTE *inputfile)
+{
+    int published = 0;
+    for (ATTRIBUTE *m = inputfile->child; m; m = m->next, ++published) {
+        const QByteArray final_name = QFile::encodeName(m->output_name);
+        const QByteArray temp = QFile::encodeName(temporary_name(m->output_name, getpid()));
+        if (rename_no_replace(temp, final_name) != 0) {
+            if (errno == EEXIST)
+                log_exists(m->output_name);
+            else
+                log_write_failed(m->output_name);
+            discard_output_files(inputfile, published);
+            return 1;
+        }
+    }
+    for (ATTRIBUTE *m = inputfile->child; m; m = m->next) {
+        if (!sync_directory(m->output_name)) {
+            log_write_failed(m->output_name);
+            discard_output_files(inputfile, published);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+void PROCESS_FILE::discard_output_files(ATTRIBUTE *inputfile, int published)
+{
+    int index = 0;
+    for (ATTRIBUTE *m = inputfile->child; m && m->type == tok::MEASUREMENT; m = m->next, ++index) {
+        delete m->stream;
+        m->stream = nullptr;
+        delete m->file;
+        m->file = nullptr;
+        if (m->output_name.isEmpty())
+            continue;
+        QFile::remove(temporary_name(m->output_name, getpid()));
+        if (index < published)
+            QFile::remove(m->output_name);
+    }
+}

@@ -1,0 +1,111 @@
+#include "process_file.h"
+
+#include <QDate>
+#include <QFile>
+#include <QRegExp>
+#include <QTime>
+#include <QXmlSimpleReader>
+
+#include "attribute.h"
+#include "constants.h"
+#include "elog.h"
+#include "gl_param.h"
+#include "xml_input_handler.h"
+
+PROCESS_FILE::PROCESS_FILE()
+{
+    elog.debug(3, "CALLED: PROCESS_FILE::PROCESS_FILE()\n");
+}
+
+int PROCESS_FILE::start(QString input_directory, QString file_name)
+{
+    elog.debug(3, "CALLED: PROCESS_FILE::start()\n");
+    const QString input_name = input_directory + "/" + file_name;
+    QFile input(input_name);
+    if (!input.open(QIODevice::ReadOnly | QIODevice::Text))
+        elog.log("ERROR: opening file " + input_name + "\n");
+
+    set_file_time(file_name);
+
+    const int found = find_current_inputfile(file_name);
+    if (found != 0) {
+        elog.log("ERROR: no matching record description for " + input_name + "\n");
+        elog.log("ERROR: file cannot be processed\n");
+        return found;
+    }
+    ATTRIBUTE *inputfile = GL_param.current_inputfile;
+    if (open_output_files(inputfile) != 0) {
+        elog.log("ERROR: could not open output files\n");
+        discard_output_files(inputfile, 0);
+        return 1;
+    }
+    if (!parse(input)) {
+        elog.log("ERROR: parsing unsuccessful\n");
+        discard_output_files(inputfile, 0);
+        return 1;
+    }
+    elog.log("INFO: parsing successful\n");
+    return finish(inputfile, input, input_name);
+}
+
+void PROCESS_FILE::set_file_time(const QString &file_name)
+{
+    QRegExp stamp(RX_INPUT_FILE_DATE, Qt::CaseSensitive, QRegExp::RegExp);
+    QDateTime time = GL_param.file_time;
+    if (stamp.indexIn(file_name, 0) >= 0) {
+        time.setDate(QDate::fromString(stamp.cap(1), INPUT_DATE_STRING));
+        time.setTime(QTime::fromString(stamp.cap(2), INPUT_TIME_STRING));
+        GL_param.file_time = time;
+    } else {
+        elog.log("WARNING: could not extract date/time from input file name - using current time\n");
+        elog.log("INFO: input file extensions is not \"_yyyyMMdd_hhmm.xml\"\n");
+        GL_param.file_time = QDateTime::currentDateTime();
+    }
+}
+
+bool PROCESS_FILE::parse(QFile &input)
+{
+    QXmlInputSource source(&input);
+    QXmlSimpleReader reader;
+    XMLInputHandler handler;
+    reader.setContentHandler(&handler);
+    reader.setErrorHandler(&handler);
+    return reader.parse(&source);
+}
+
+// Output is published and made durable before the input goes, so that a crash at any
+// point leaves either the input or its complete output.
+int PROCESS_FILE::finish(ATTRIBUTE *inputfile, QFile &input, const QString &input_name)
+{
+    if (close_output_files(inputfile) != 0) {
+        elog.log("ERROR: could not close output files\n");
+        discard_output_files(inputfile, 0);
+        return 1;
+    }
+    if (publish_output_files(inputfile) != 0)
+        return 1;
+    if (GL_param.debug_level != 0)
+        return 0;
+    if (!input.remove()) {
+        elog.log(QString("ERROR: could not delete file %1\n").arg(input_name));
+        return 1;
+    }
+    return 0;
+}
+
+int PROCESS_FILE::find_current_inputfile(QString file_name)
+{
+    elog.debug(3, "CALLED: PROCESS_FILE::set_current_measurement()\n");
+    for (ATTRIBUTE *n = GL_param.description_root; n; n = n->next) {
+        if (n->type != tok::INPUTFILE) {
+            elog.log("ERROR: expected token INPUTFILE\n");
+            return 1;
+        }
+        QRegExp pattern(n->text, Qt::CaseSensitive, QRegExp::RegExp);
+        if (pattern.indexIn(file_name, 0) >= 0) {
+            GL_param.current_inputfile = n;
+            return 0;
+        }
+    }
+    return 22;
+}

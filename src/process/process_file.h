@@ -1,0 +1,34 @@
+#ifndef STRANDOR_PROCESS_PROCESS_FILE_H
+#define STRANDOR_PROCESS_PROCESS_FILE_H
+
+#include <QString>
+
+class ATTRIBUTE;
+class QFile;
+
+/// Converts one input file inside one worker process.
+class PROCESS_FILE {
+public:
+    PROCESS_FILE();
+
+    /// 0 converted, 1 failed, 22 no description matches the file name.
+    int start(QString input_directory, QString file_name);
+    int find_current_inputfile(QString file_name);
+    int open_output_files(ATTRIBUTE *inputfile);
+    int close_output_files(ATTRIBUTE *inputfile);
+
+    /// Moves the finished temporary files to their final names, never overwriting.
+    int publish_output_files(ATTRIBUTE *inputfile);
+    /// Removes every temporary file of the input and whatever was already published.
+    void discard_output_files(ATTRIBUTE *inputfile, int published);
+
+private:
+    void set_file_time(const QString &file_name);
+    bool parse(QFile &input);
+    int finish(ATTRIBUTE *inputfile, QFile &input, const QString &input_name);
+};
+
+/// Hidden name in the output directory under which a worker writes a file before publishing it.
+QString temporary_name(const QString &final_name, long pid);
+
+#endif

@@ -1,0 +1,279 @@
+#include "xml_input_handler.h"
+
+#include <QDateTime>
+#include <QRegExp>
+#include <QTextStream>
+
+#include "attribute.h"
+#include "constants.h"
+#include "elog.h"
+#include "gl_param.h"
+
+XMLInputHandler::XMLInputHandler() = default;
+
+XMLInputHandler::~XMLInputHandler() = default;
+
+bool XMLInputHandler::startDocument()
+{
+    return true;
+}
+
+bool XMLInputHandler::endDocument()
+{
+    return true;
+}
+
+bool XMLInputHandler::startEntity(const QString &)
+{
+    return true;
+}
+
+bool XMLInputHandler::characters(const QString &ch)
+{
+    character_buffer = ch;
+    return true;
+}
+
+bool XMLInputHandler::fatalError(const QXmlParseException &exception)
+{
+    elog.log(QString("ERROR: error detected in line %1 column %2: %3\n")
+                 .arg(exception.lineNumber())
+                 .arg(exception.columnNumber())
+                 .arg(exception.message()));
+    return false;
+}
+
+/// The measurement's COLUMNS block, or null after logging the walk's errors.
+static ATTRIBUTE *columns_of(ATTRIBUTE *measurement)
+{
+    if (measurement->type != tok::MEASUREMENT) {
+        elog.log("ERROR: MEASUREMENT expected\n");
+        return nullptr;
+    }
+    ATTRIBUTE *columns = measurement->find(tok::COLUMNS);
+    if (!columns)
+        elog.log("ERROR: COLUMNS expected\n");
+    return columns;
+}
+
+static bool has_element_path(const ATTRIBUTE *column)
+{
+    if (!column->child) {
+        elog.log("ERROR: POINTER subelement expected\n");
+        return false;
+    }
+    if (column->child->type != tok::POINTER) {
+        elog.log("ERROR: type not POINTER\n");
+        return false;
+    }
+    return true;
+}
+
+bool XMLInputHandler::startElement(const QString &, const QString &, const QString &qName,
+                                   const QXmlAttributes &atts)
+{
+    if (element_stack.size() >= MAX_ELEMENT_DEPTH) {
+        elog.log(QString("ERROR: element nesting deeper than %1 levels\n").arg(MAX_ELEMENT_DEPTH));
+        return false;
+    }
+    element_stack.append(qName);
+    character_buffer = CONST_NOT_AVAILABLE;
+    // Only ATTRIBUTE_ARG columns take values at an element start, and they read attributes.
+    if (atts.length() == 0)
+        return true;
+    for (ATTRIBUTE *m = GL_param.current_inputfile->child; m; m = m->next) {
+        ATTRIBUTE *columns = columns_of(m);
+        if (!columns || !take_attributes(columns, atts))
+            return false;
+    }
+    return true;
+}
+
+bool XMLInputHandler::take_attributes(ATTRIBUTE *columns, const QXmlAttributes &atts)
+{
+    for (ATTRIBUTE *col = columns->child; col; col = col->next) {
+        if (col->type == tok::ATTRIBUTE_ARG) {
+            if (!has_element_path(col))
+                return false;
+            if (!is_pointer_matching(col->child, col->pointer_count))
+                continue;
+            // Every attribute is visited: of several with that local name the last one wins.
+            for (int i = 0; i < atts.length(); ++i) {
+                if (atts.localName(i) == col->argument)
+                    col->result = atts.value(i);
+            }
+        } else if (!is_column_type(col->type)) {
+            elog.log("ERROR: unexpected type in XMLInputHandler::startElement()\n");
+        }
+    }
+    return true;
+}
+
+bool XMLInputHandler::endElement(const QString &, const QString &, const QString &qName)
+{
+    for (ATTRIBUTE *m = GL_param.current_inputfile->child; m; m = m->next) {
+        ATTRIBUTE *columns = columns_of(m);
+        if (!columns || !evaluate_columns(columns))
+            return false;
+        if (should_write(m) && write_output_files(m) != 0) {
+            elog.log("ERROR: problem during writing data\n");
+            return false;
+        }
+    }
+    if (element_stack.isEmpty() || element_stack.last() != qName) {
+        elog.log("ERROR: different endElement\n");
+        return false;
+    }
+    element_stack.removeLast();
+    return true;
+}
+
+bool XMLInputHandler::evaluate_columns(ATTRIBUTE *columns)
+{
+    for (ATTRIBUTE *col = columns->child; col; col = col->next) {
+        switch (col->type) {
+        case tok::ATTRIBUTE:
+        case tok::ATTRIBUTE_BOOL:
+        case tok::ATTRIBUTE_CONVERT:
+        case tok::ATTRIBUTE_REGEXP:
+            if (!has_element_path(col))
+                return false;
+            if (is_pointer_matching(col->child, col->pointer_count))
+                evaluate_column(col);
+            break;
+        case tok::UTC_FILESTAMP:
+        case tok::ATTRIBUTE_ARG:
+            break;
+        default:
+            elog.log("ERROR: unexpected type in XMLInputHandler::endElement()\n");
+        }
+    }
+    return true;
+}
+
+void XMLInputHandler::evaluate_column(ATTRIBUTE *column)
+{
+    switch (column->type) {
+    case tok::ATTRIBUTE:
+        column->result = character_buffer;
+        break;
+    case tok::ATTRIBUTE_BOOL:
+        column->result = character_buffer == column->argument ? QStringLiteral("1") : QStringLiteral("0");
+        break;
+    case tok::ATTRIBUTE_CONVERT:
+        convert_column(column);
+        break;
+    case tok::ATTRIBUTE_REGEXP:
+        regexp_column(column);
+        break;
+    }
+}
+
+void XMLInputHandler::convert_column(ATTRIBUTE *column)
+{
+    QDateTime time;
+    switch (column->sub_type) {
+    case tok::MS_TO_UTC:
+    case tok::MS_TO_LOCAL:
+        time.setMSecsSinceEpoch(character_buffer.toLongLong(nullptr, 10));
+        time = time.toTimeSpec(column->sub_type == tok::MS_TO_UTC ? Qt::UTC : Qt::LocalTime);
+        break;
+    case tok::STRING_TO_LOCAL:
+    case tok::STRING_TO_UTC:
+        time = QDateTime::fromString(character_buffer, column->argument);
+        time = time.toTimeSpec(column->sub_type == tok::STRING_TO_UTC ? Qt::UTC : Qt::LocalTime);
+        break;
+    default:
+        elog.log("ERROR: unexpected sub_type in XMLInputHandler::endElement()\n");
+        return;
+    }
+    column->result = time.toString(GL_param.time_format);
+}
+
+void XMLInputHandler::regexp_column(ATTRIBUTE *column)
+{
+    const int found = column->regexp->indexIn(character_buffer, 0, QRegExp::CaretAtZero);
+    column->result = column->regexp->cap(1);
+    if (found < 0) {
+        elog.log(QString("ERROR: regular expression for operator REGEXPATTRIBUTE( pointer, \"%1\" ) "
+                         "\"%2\" needs EXACTLY ONE subexpression _ found %3 for %4\n")
+                     .arg(column->argument, column->text, QString::number(found), character_buffer));
+    }
+}
+
+bool XMLInputHandler::is_pointer_matching(ATTRIBUTE *path, int count)
+{
+    const int size = element_stack.size();
+    int i = size - count;
+    if (i < 0)
+        return false;
+    for (; i < size; ++i) {
+        if (!path || element_stack.at(i) != path->text)
+            return false;
+        path = path->next;
+    }
+    return true;
+}
+
+/// The MATCH block's first entry, or null after logging why there is none.
+static ATTRIBUTE *match_items_of(ATTRIBUTE *measurement)
+{
+    ATTRIBUTE *match = measurement->find(tok::MATCH);
+    if (!match) {
+        elog.log("ERROR: MATCH subelement expected\n");
+        return nullptr;
+    }
+    if (!match->child)
+        elog.log("ERROR: VOID or NEEDS subelement expected\n");
+    return match->child;
+}
+
+bool XMLInputHandler::should_write(ATTRIBUTE *measurement)
+{
+    ATTRIBUTE *items = match_items_of(measurement);
+    if (!items)
+        return false;
+    if (items->type == tok::VOID)
+        return true;
+    bool all = true;
+    for (ATTRIBUTE *n = items; n; n = n->next) {
+        if (is_pointer_matching(n->child, n->pointer_count))
+            n->satisfied = true;
+        all = all && n->satisfied;
+    }
+    return all;
+}
+
+void XMLInputHandler::reset_needs(ATTRIBUTE *measurement)
+{
+    for (ATTRIBUTE *n = match_items_of(measurement); n; n = n->next) {
+        if (n->type == tok::NEEDS)
+            n->satisfied = false;
+    }
+}
+
+int XMLInputHandler::write_output_files(ATTRIBUTE *measurement)
+{
+    elog.debug(3, "CALLED: XMLInputHandler::write_output_files()\n");
+    ATTRIBUTE *columns = columns_of(measurement);
+    if (!columns)
+        return 1;
+    QTextStream &out = *measurement->stream;
+    for (ATTRIBUTE *col = columns->child; col; col = col->next) {
+        if (col->type == tok::UTC_FILESTAMP)
+            out << GL_param.file_time.toString(GL_param.time_format);
+        else if (is_column_type(col->type))
+            out << col->result;
+        else
+            elog.log("ERROR: missing ATTRIBUTE type in XMLInputHandler::write_output_files()\n");
+        if (col->next)
+            out << GL_param.column_separator;
+    }
+    out << DEFAULT_RECORD_SEPARATOR;
+    if (out.status() != QTextStream::Ok) {
+        elog.log(QString("ERROR: could not write file %1\n").arg(measurement->output_name));
+        return 1;
+    }
+    reset_needs(measurement);
+    return 0;
+}

@@ -1,0 +1,124 @@
+#!/bin/bash
+# Command line, run parameters, configuration file errors and start-up of the real binary.
+. "$(dirname "$0")/lib.sh"
+
+BANNER='    strandor - fast flexible data converter
+    Version 0.8.1
+    CVS: $Revision: 1.6 $
+    CVS: $Date: 2011/11/10 13:43:27 $'
+USAGE='strandor Syntax:
+strandor -v  print version number
+strandor -h  print this short reminder
+strandor -c  <configuration file> - load configuration file
+strandor -t  <number of processes> - defines number of subprocesses running in parallel
+strandor -i  <path to the input directory> - where to find input files
+strandor -o  <path to the output directory> - where to store output files
+strandor [-d <debug level>] the <debug level varies from 0 (off) to 5 (very noisy)
+
+strandor example:
+strandor -c /opt/strandor/strandor.conf'
+
+new_case banner
+run_strandor -v
+expect_status "-v" 0
+[ "$(cat "$CASE/stdout")" = "$BANNER" ] && ok || fail "-v prints the banner"
+[ -s "$CASE/stderr" ] && fail "-v writes nothing to stderr" || ok
+
+run_strandor -h
+expect_status "-h" 0
+printf '%s\n%s\n' "$BANNER" "$USAGE" >"$CASE/expected"
+cmp -s "$CASE/stdout" "$CASE/expected" && ok || fail "-h prints banner and usage exactly"
+
+run_strandor -v -d 9
+expect_status "-v before a bad -d" 0
+
+# Every bad command line ends with status 4 and its messages.
+BAD_OPTION=("ERROR: not expected option found in argument list" "HINT: see" "  Option -h" "to get some help")
+for args in "-x" "-c" "-i" "-o /tmp -t"; do
+    run_strandor $args
+    expect_status "'$args'" 4
+    for line in "${BAD_OPTION[@]}"; do expect_log "'$args'" "$line"; done
+done
+for level in 6 -1 010 abc ""; do
+    run_strandor -d "$level" -v
+    expect_status "-d '$level'" 4
+    expect_log "-d '$level'" "ERROR: debug level must be between 0=off (default) and 5 (extrem noisy)"
+    expect_log "-d '$level'" "ERROR: aborting program"
+    [ -s "$CASE/stdout" ] && fail "-d '$level' stops before -v" || ok
+done
+for count in 0 -1 abc 2x 1.5 "" " 2" +2; do
+    run_strandor -t "$count"
+    expect_status "-t '$count'" 4
+    expect_log "-t '$count'" "ERROR: number of parallel processes must be a positive integer"
+    expect_log "-t '$count'" "ERROR: aborting program"
+done
+
+# Configuration file problems; the input directory is not looked at before.
+new_case config
+run_strandor -c "$CASE/missing.conf" -i "$CASE/nowhere"
+expect_status "missing configuration" 2
+expect_log "missing configuration" "ERROR: could not open configuration file \"$CASE/missing.conf\""
+expect_log "missing configuration" "ERROR: system strerror() No such file or directory"
+expect_log "missing configuration" "ERROR: error in configuration file"
+expect_no_log "missing configuration" "input path"
+
+printf 'GLOBALS {\n}\nINPUTFILE "x" {\n  GENERATES MEASUREMENT {\n    MATCH { AND VOID }\n  }\n}\n' >"$CASE/broken.conf"
+run_strandor -c "$CASE/broken.conf"
+expect_status "broken configuration" 6
+expect_log "broken configuration" "syntax error in line 5"
+expect_log "broken configuration" "ERROR: during global_parse() - file was: \"$CASE/broken.conf\""
+expect_log "broken configuration" "ERROR: error in configuration file"
+
+printf 'GLOBALS { }\n' >"$CASE/empty.conf"
+printf 'GLOBALS { VERSION "V1" }\n' >"$CASE/v1.conf"
+run_strandor -c "$CASE/broken.conf" -c "$CASE/v1.conf" -i "$CASE/input" -o "$CASE/output" extra words
+expect_status "second -c wins, extra words ignored" 0
+
+# Paths: -i and -o gain a "/", the dump shows every parameter.
+run_strandor -c "$CASE/v1.conf" -i "$CASE/input/" -o /data/out -t 3
+expect_log "dump" "INFO: input_path: <$CASE/input//>"
+expect_log "dump" "INFO: output_path: </data/out/>"
+expect_log "dump" "INFO: parallel processes: 3"
+expect_log "dump" "INFO: debug_level: 0"
+expect_log "dump" "INFO: file mask: <%1_%2_%3_%4.data>"
+expect_log "dump" "INFO: time format: <yyMMdd hh:mm>"
+expect_log "dump" "$(printf 'INFO: column separator: <\t>')"
+expect_log "dump" "INFO: max header size: <30>"
+expect_log "dump" "INFO: configuration file: $CASE/v1.conf"
+expect_log "dump" "INFO: strandor will execute 3 processes parallel"
+[ "$(grep -c 'strandor - fast flexible data converter' "$CASE/log")" -eq 1 ] && ok || fail "dump once at level 0"
+pid=$(sed -n 's/^\[\([0-9]*\)\] .*INFO: mypid: \([0-9]*\)$/\1 \2/p' "$CASE/stderr")
+set -- $pid
+[ -n "${1:-}" ] && [ "$1" = "${2:-}" ] && ok || fail "entries carry the parent's pid: '$pid'"
+grep -qE '^\[[0-9]+\] [0-9]{4}\.[0-9]{2}\.[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} INFO: mypid' "$CASE/stderr" && ok || fail "entry prefix format"
+
+# Debug levels gate exactly: level 1 dumps twice plus the tree, level 3 shows traces, 5 all.
+run_strandor -c "$CASE/v1.conf" -i "$CASE/input" -o "$CASE/output" -d 1
+[ "$(grep -c 'strandor - fast flexible data converter' "$CASE/log")" -eq 2 ] && ok || fail "dump twice at level 1"
+expect_log "level 1" "INFO: no more files to process running: 0"
+expect_no_log "level 1" "CALLED:"
+run_strandor -c "$CASE/v1.conf" -i "$CASE/input" -o "$CASE/output" -d 0x3
+expect_log "level 3" "CALLED: GL_PARAM::read_configuration()"
+expect_log "level 3" "CALLED: fork_new_process()"
+expect_log "level 3" "FINISH: parse_global()"
+expect_no_log "level 3" "parsing file"
+expect_no_log "level 3" "CALLED: main()"
+run_strandor -c "$CASE/v1.conf" -i "$CASE/input" -o "$CASE/output" -d 5
+expect_log "level 5" "parsing file \"$CASE/v1.conf\""
+expect_log "level 5" "DEBUG: start parsing"
+expect_log "level 5" "DEBUG: end parsing"
+
+# Input directory: missing, a plain file, empty.
+run_strandor -c "$CASE/v1.conf" -i "$CASE/nowhere"
+expect_status "missing input directory" 1
+expect_log "missing input directory" "ERROR: input path $CASE/nowhere/ does not exist"
+run_strandor -c "$CASE/v1.conf" -i "$CASE/v1.conf"
+expect_status "input path is a file" 1
+expect_log "input path is a file" "ERROR: input path $CASE/v1.conf/ does not exist"
+run_strandor -c "$CASE/v1.conf" -i "$CASE/input" -o "$CASE/output"
+expect_status "empty input directory" 0
+expect_log "empty input directory" "Info: Main Program terminated"
+expect_log "empty input directory" "Info (0/0) Prozesse erfolgreich konvertiert"
+[ "$(tail -1 "$CASE/log")" = "Info (0/0) Prozesse erfolgreich konvertiert" ] && ok || fail "summary is the last line"
+
+finish

@@ -1,0 +1,107 @@
+#!/bin/bash
+# The worker pool: listing, order, parallelism, counting and the summary.
+. "$(dirname "$0")/lib.sh"
+
+pool_config() {
+    cat >"$CASE/strandor.conf" <<'CONF'
+GLOBALS { VERSION "V1" }
+INPUTFILE "\.xml$" {
+  GENERATES MEASUREMENT {
+    MEASUREMENTNAME "item"
+    GRANULARITY EVENT
+    MATCH { NEEDS "item" }
+    COLUMNS { ATTRIBUTE ( "item" ) "value" }
+  }
+}
+CONF
+}
+
+# Three files named without regard to case, plus what must never reach a worker.
+setup_three() {
+    new_case "$1"
+    pool_config
+    for name in c_20240101_0003 a_20240101_0001 B_20240101_0002; do
+        printf '<r><item>%s</item></r>\n' "$name" >"$CASE/input/$name.xml"
+    done
+    printf '<r/>' >"$CASE/input/.hidden_20240101_0004.xml"
+    mkdir "$CASE/input/sub_20240101_0005.xml"
+    mkfifo "$CASE/input/fifo_20240101_0006.xml"
+}
+
+for t in 1 2; do
+    setup_three "three-t$t"
+    timeout 60 true # keep the shell's timeout available for the run below
+    ( cd "$CASE" && timeout 60 "$STRANDOR" -c strandor.conf -i input -o output -t $t -d 1 >stdout 2>stderr )
+    STATUS=$?
+    strip_log "$CASE/stderr" >"$CASE/log"
+    expect_status "-t $t" 0
+    expect_log "-t $t" "Info (3/3) Prozesse erfolgreich konvertiert"
+    expect_log "-t $t" "INFO: strandor will execute $t processes parallel"
+    handed=$(sed -n 's/^INFO: processing file = //p' "$CASE/log" | tr '\n' ' ')
+    if [ $t = 1 ]; then
+        [ "$handed" = "a_20240101_0001.xml B_20240101_0002.xml c_20240101_0003.xml " ] && ok \
+            || fail "-t 1 hands out in case-insensitive order: $handed"
+    else
+        [ "$(echo $handed | tr ' ' '\n' | sort | tr '\n' ' ')" = "B_20240101_0002.xml a_20240101_0001.xml c_20240101_0003.xml " ] && ok \
+            || fail "-t 2 hands out each file once: $handed"
+    fi
+    [ "$(grep -c 'gestorben mit return Wert 0 und beerdigt' "$CASE/log")" -eq 3 ] && ok || fail "-t $t reaps three"
+    [ "$(grep -c 'forked child' "$CASE/log")" -eq 3 ] && ok || fail "-t $t forks three"
+    expect_listing "-t $t output" "$CASE/output" "2401010001_E_item_V1.data 2401010002_E_item_V1.data 2401010003_E_item_V1.data"
+    # Debug level 1 leaves converted input in place.
+    expect_listing "-t $t input stays at -d 1" "$CASE/input" ".hidden_20240101_0004.xml B_20240101_0002.xml a_20240101_0001.xml c_20240101_0003.xml fifo_20240101_0006.xml sub_20240101_0005.xml"
+    # Worker lines carry the worker's pid, pool lines the parent's.
+    parent=$(sed -n 's/^\[\([0-9]*\)\].*strandor will execute.*/\1/p' "$CASE/stderr")
+    workers=$(sed -n 's/^\[\([0-9]*\)\].*INFO: processing file = .*/\1/p' "$CASE/stderr" | sort -u | wc -l)
+    [ "$workers" -eq 3 ] && ! grep -q "^\[$parent\].*processing file" "$CASE/stderr" && ok || fail "-t $t worker pids"
+done
+
+# With -t 2 and three files, the second fill happens in the handler; fewer files than slots.
+new_case few
+pool_config
+printf '<r><item>x</item></r>' >"$CASE/input/one_20240101_0001.xml"
+convert -t 4 -d 1
+expect_status "fewer files than slots" 0
+expect_log "fewer files than slots" "INFO: no more files to process running: 1"
+expect_log "fewer files than slots" "Info (1/1) Prozesse erfolgreich konvertiert"
+
+# A failing worker (no description matches) is counted as failed; the rest go on.
+new_case failing
+pool_config
+printf '<r><item>x</item></r>' >"$CASE/input/a_20240101_0001.xml"
+printf 'not for us' >"$CASE/input/b_20240101_0002.txt"
+printf '<r><item>y</item></r>' >"$CASE/input/c_20240101_0003.xml"
+convert -t 1 -d 1
+expect_status "failing worker" 1
+expect_log "failing worker" "INFO: Process $(sed -n 's/^\[\([0-9]*\)\].*processing file = b_.*/\1/p' "$CASE/stderr") gestorben mit return Wert 22 und beerdigt"
+expect_log "failing worker" "Info (2/3) Prozesse erfolgreich konvertiert"
+expect_listing "failing worker keeps its input" "$CASE/input" "a_20240101_0001.xml b_20240101_0002.txt c_20240101_0003.xml"
+rm -f "$CASE"/output/*
+convert -t 2
+expect_status "failing worker, level 0" 1
+expect_listing "level 0 removes only converted input" "$CASE/input" "b_20240101_0002.txt"
+
+# A worker killed by a signal is counted as failed, and its input stays.
+new_case killed
+pool_config
+perl -e 'print "<r>\n"; print "<x>", "a" x 60, "</x>\n" for 1..1500000; print "<item>x</item></r>\n"' \
+    >"$CASE/input/big_20240101_0001.xml"
+( cd "$CASE" && exec "$STRANDOR" -c strandor.conf -i input -o output >stdout 2>stderr ) &
+parent=$!
+child=""
+for _ in $(seq 1 500); do
+    child=$(pgrep -P $parent | head -1)
+    [ -n "$child" ] && break
+    sleep 0.01
+done
+[ -n "$child" ] && kill -KILL "$child"
+wait $parent
+STATUS=$?
+strip_log "$CASE/stderr" >"$CASE/log"
+expect_status "killed worker" 1
+expect_log "killed worker" "ERROR: Prozess $child abgebrochen durch Signal 9"
+expect_log "killed worker" "Info (0/1) Prozesse erfolgreich konvertiert"
+expect_listing "killed worker keeps its input" "$CASE/input" "big_20240101_0001.xml"
+expect_listing "killed worker leaves no output, temporary or not" "$CASE/output" ""
+
+finish

@@ -1,0 +1,65 @@
+# Shared helpers of the end-to-end tests: each test script sources this file,
+# runs the real binary in a temporary directory and reports "N passed, N failed".
+set -u
+STRANDOR=${STRANDOR:?path of the strandor binary}
+TESTS_DIR=$(cd "$(dirname "$0")" && pwd)
+export LC_ALL=C.UTF-8 TZ=Europe/Berlin
+PASSED=0
+FAILED=0
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/strandor-test.XXXXXX")
+trap 'chmod -R u+w "$WORK" 2>/dev/null; rm -rf "$WORK"' EXIT
+
+ok()   { PASSED=$((PASSED + 1)); }
+fail() { FAILED=$((FAILED + 1)); echo "FAIL: $*" >&2; }
+
+# The log without its "[pid] yyyy.MM.dd hh:mm:ss " prefixes.
+strip_log() { sed -E 's/^\[[0-9]+\] [0-9]{4}\.[0-9]{2}\.[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} //' "$1"; }
+
+# A fresh case directory with input/ and output/; sets CASE.
+new_case() {
+    CASE="$WORK/$1"
+    rm -rf "$CASE"
+    mkdir -p "$CASE/input" "$CASE/output"
+}
+
+# run_strandor ARGS...: runs in $CASE, keeps stdout, stderr and status.
+run_strandor() {
+    ( cd "$CASE" && "$STRANDOR" "$@" >"$CASE/stdout" 2>"$CASE/stderr" )
+    STATUS=$?
+    strip_log "$CASE/stderr" >"$CASE/log"
+}
+
+# convert ARGS...: the usual run on $CASE's configuration, input and output.
+convert() { run_strandor -c "$CASE/strandor.conf" -i "$CASE/input" -o "$CASE/output" "$@"; }
+
+expect_status() {
+    if [ "$STATUS" -eq "$2" ]; then ok; else fail "$1: status $STATUS, expected $2"; fi
+}
+
+# expect_log NAME LINE: the stripped log holds LINE as a whole line.
+expect_log() {
+    if grep -qxF -- "$2" "$CASE/log"; then ok; else
+        fail "$1: log lacks line '$2'"; sed 's/^/    | /' "$CASE/log" | tail -20 >&2; fi
+}
+expect_no_log() {
+    if grep -qF -- "$2" "$CASE/log"; then fail "$1: log has '$2'"; else ok; fi
+}
+
+# expect_file NAME PATH CONTENT: the file holds exactly CONTENT (printf format).
+expect_file() {
+    if [ ! -f "$2" ]; then fail "$1: $2 missing"; return; fi
+    printf "$3" >"$WORK/expected.tmp"
+    if cmp -s "$2" "$WORK/expected.tmp"; then ok; else
+        fail "$1: $2 differs"; diff "$WORK/expected.tmp" "$2" | head -10 >&2; fi
+}
+
+# expect_listing NAME DIR NAMES: the directory (hidden files included) holds exactly NAMES.
+expect_listing() {
+    actual=$(ls -A "$2" | tr '\n' ' ' | sed 's/ $//')
+    if [ "$actual" = "$3" ]; then ok; else fail "$1: $2 holds '$actual', expected '$3'"; fi
+}
+
+finish() {
+    echo "$PASSED passed, $FAILED failed"
+    [ "$FAILED" -eq 0 ]
+}
