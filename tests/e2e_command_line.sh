@@ -108,6 +108,15 @@ expect_log "level 5" "parsing file \"$CASE/v1.conf\""
 expect_log "level 5" "DEBUG: start parsing"
 expect_log "level 5" "DEBUG: end parsing"
 
+# At a debug level above 0 the description tree is listed after the dump.
+printf 'GLOBALS { }\nINPUTFILE "^x" {\n GENERATES MEASUREMENT {\n  MATCH { NEEDS "a" -> "b" }\n }\n}\n' >"$CASE/tree.conf"
+run_strandor -c "$CASE/tree.conf" -i "$CASE/input" -o "$CASE/output" -d 1
+tail -n +2 "$CASE/log" | grep -A5 '^INPUTFILE = ^x$' >"$CASE/tree"
+printf 'INPUTFILE = ^x\n    MEASUREMENT\n        MATCH\n            NEEDS\n                POINTER = a\n                POINTER = b\n' >"$CASE/tree.expected"
+cmp -s "$CASE/tree" "$CASE/tree.expected" && ok || fail "-d 1 lists the description tree"
+run_strandor -c "$CASE/tree.conf" -i "$CASE/input" -o "$CASE/output"
+expect_no_log "-d 0 lists no tree" "INPUTFILE = ^x"
+
 # Input directory: missing, a plain file, empty.
 run_strandor -c "$CASE/v1.conf" -i "$CASE/nowhere"
 expect_status "missing input directory" 1

@@ -22,13 +22,19 @@ public:
     }
     ~LogCapture() { release(); }
 
-    /// Everything logged so far, prefixes removed.
-    QString text()
+    /// Everything logged so far, as written.
+    QString raw()
     {
         release();
         QFile in(file.fileName());
         in.open(QIODevice::ReadOnly);
-        QString all = QString::fromUtf8(in.readAll());
+        return QString::fromUtf8(in.readAll());
+    }
+
+    /// Everything logged so far, prefixes at the start of a line removed.
+    QString text()
+    {
+        QString all = raw();
         static const QRegularExpression prefix(
             QStringLiteral("^\\[\\d+\\] \\d{4}\\.\\d\\d\\.\\d\\d \\d\\d:\\d\\d:\\d\\d "),
             QRegularExpression::MultilineOption);
