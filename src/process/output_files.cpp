@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegExp>
+#include <QRegularExpression>
 #include <QTextStream>
 
 #include <cerrno>
@@ -42,6 +43,14 @@ static const char *granularity_letter(int sub_type)
     }
 }
 
+/// QString::arg on the lowest placeholder; a mask without one drops the value
+/// (without the warning that arg() would print).
+static QString fill_placeholder(const QString &mask, const QString &value)
+{
+    static const QRegularExpression placeholder(QStringLiteral("%[0-9]"));
+    return mask.contains(placeholder) ? mask.arg(value) : mask;
+}
+
 /// The final path of the measurement's output file, or an empty string after logging why not.
 static QString output_file_name(ATTRIBUTE *m)
 {
@@ -60,10 +69,11 @@ static QString output_file_name(ATTRIBUTE *m)
         elog.log("ERROR: unknown GRANULARITY specified\n");
         return QString();
     }
-    const QString file_name = GL_param.file_mask.arg(GL_param.file_time.toString(FILENAME_PMS_DATEFORMAT))
-                                  .arg(QString::fromLatin1(letter))
-                                  .arg(name->text)
-                                  .arg(GL_param.version);
+    QString file_name = GL_param.file_mask;
+    const QString values[] = {GL_param.file_time.toString(FILENAME_PMS_DATEFORMAT),
+                              QString::fromLatin1(letter), name->text, GL_param.version};
+    for (const QString &value : values)
+        file_name = fill_placeholder(file_name, value);
     return GL_param.output_path + "/" + file_name;
 }
 

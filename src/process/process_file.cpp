@@ -3,6 +3,7 @@
 #include <QDate>
 #include <QFile>
 #include <QRegExp>
+#include <QRegularExpression>
 #include <QTime>
 #include <QXmlSimpleReader>
 
@@ -50,11 +51,14 @@ int PROCESS_FILE::start(QString input_directory, QString file_name)
 
 void PROCESS_FILE::set_file_time(const QString &file_name)
 {
-    QRegExp stamp(RX_INPUT_FILE_DATE, Qt::CaseSensitive, QRegExp::RegExp);
+    // A Perl-style engine: its greedy ".*" takes the last stamp group of the name,
+    // where QRegExp's captures would take the first.
+    static const QRegularExpression stamp(RX_INPUT_FILE_DATE);
     QDateTime time = GL_param.file_time;
-    if (stamp.indexIn(file_name, 0) >= 0) {
-        time.setDate(QDate::fromString(stamp.cap(1), INPUT_DATE_STRING));
-        time.setTime(QTime::fromString(stamp.cap(2), INPUT_TIME_STRING));
+    const QRegularExpressionMatch found = stamp.match(file_name);
+    if (found.hasMatch()) {
+        time.setDate(QDate::fromString(found.captured(1), INPUT_DATE_STRING));
+        time.setTime(QTime::fromString(found.captured(2), INPUT_TIME_STRING));
         GL_param.file_time = time;
     } else {
         elog.log("WARNING: could not extract date/time from input file name - using current time\n");

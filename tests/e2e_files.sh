@@ -1,0 +1,208 @@
+#!/bin/bash
+# Converting one file: description choice, time stamps, output names and headers,
+# safe publication, and what is left behind on failure.
+. "$(dirname "$0")/lib.sh"
+
+# config SETTINGS GRANULARITY: one measurement CELL with a time stamp and a value column.
+config() {
+    cat >"$CASE/strandor.conf" <<CONF
+GLOBALS { $1 }
+INPUTFILE "xml" {
+  GENERATES MEASUREMENT {
+    MEASUREMENTNAME "CELL"
+    GRANULARITY ${2:-15MIN}
+    MATCH { NEEDS "r" -> "v" }
+    COLUMNS { UTC_FILESTAMP "time" ATTRIBUTE ( "r" -> "v" ) "value" }
+  }
+}
+CONF
+}
+input() { printf '<r><v>1</v><v>2</v></r>\n' >"$CASE/input/$1"; }
+
+# name_case NAME INPUT SETTINGS GRANULARITY OUTPUT CONTENT
+name_case() {
+    new_case "$1"
+    config "$3" "$4"
+    input "$2"
+    convert
+    expect_status "$1" 0
+    expect_listing "$1" "$CASE/output" "$5"
+    [ -n "$6" ] && expect_file "$1" "$CASE/output/$5" "$6"
+    expect_listing "$1: input removed" "$CASE/input" ""
+}
+name_case quarter meas_20111110_1345.xml 'VERSION "V1"' 15MIN 1111101345_Q_CELL_V1.data \
+    'time\tvalue\n111110 13:45\t1\n111110 13:45\t2\n'
+expect_no_log quarter "WARNING"
+name_case day meas_20111110_1345.xml 'VERSION "V1"' 24H 1111101345_D_CELL_V1.data ''
+name_case event meas_20111110_1345.xml 'VERSION "V1"' EVENT 1111101345_E_CELL_V1.data ''
+name_case no-version meas_20111110_1345.xml '' 15MIN 1111101345_Q_CELL_.data ''
+name_case last-group a_20111110_1345_20111111_0900.xml '' 15MIN 1111110900_Q_CELL_.data \
+    'time\tvalue\n111111 09:00\t1\n111111 09:00\t2\n'
+name_case five-digits meas_20111110_13456.xml '' 15MIN 1111101345_Q_CELL_.data ''
+name_case invalid-month meas_20111310_1345.xml 'VERSION "V1"' 15MIN _Q_CELL_V1.data 'time\tvalue\n\t1\n\t2\n'
+name_case mask-and-separator meas_20111110_1345.xml \
+    'FILE_MASK "%1-%2.tsv" COLUMN_SEPARATOR ";" TIME_FORMAT "dd.MM.yyyy hh:mm"' 15MIN 1111101345-Q.tsv \
+    'time;value\n10.11.2011 13:45;1\n10.11.2011 13:45;2\n'
+grep -q 'arg:' "$CASE/stderr" && fail "a mask with fewer placeholders warns" || ok
+name_case any-extension x_20111110_1345.dat.xml '' 15MIN 1111101345_Q_CELL_.data ''
+
+for name in meas.xml meas_2011111_1345.xml; do
+    new_case "no-stamp-$name"
+    config ''
+    input "$name"
+    before=$(date +%y%m%d%H%M)
+    convert
+    after=$(date +%y%m%d%H%M)
+    expect_status "$name" 0
+    expect_log "$name" "WARNING: could not extract date/time from input file name - using current time"
+    expect_log "$name" 'INFO: input file extensions is not "_yyyyMMdd_hhmm.xml"'
+    out=$(ls "$CASE/output")
+    [ "$out" = "${before}_Q_CELL_.data" ] || [ "$out" = "${after}_Q_CELL_.data" ] && ok || fail "$name: current time in '$out'"
+done
+
+# Column names: 30 characters pass, 31 fail before anything is published.
+new_case header-size
+cat >"$CASE/strandor.conf" <<'CONF'
+GLOBALS { }
+INPUTFILE "xml" { GENERATES MEASUREMENT { MEASUREMENTNAME "M" GRANULARITY EVENT MATCH { VOID }
+  COLUMNS { ATTRIBUTE ( "v" ) "abcdefghijabcdefghijabcdefghij" } } }
+CONF
+input a_20111110_1345.xml
+convert
+expect_status "30 characters" 0
+sed -i 's/"abcdefghijabcdefghijabcdefghij"/"abcdefghijabcdefghijabcdefghijX"/' "$CASE/strandor.conf"
+rm -f "$CASE"/output/*
+input a_20111110_1345.xml
+convert
+expect_status "31 characters" 1
+expect_log "31 characters" 'ERROR: not allowed column size for "abcdefghijabcdefghijabcdefghijX" > 30 chars'
+expect_log "31 characters" "ERROR: could not open output files"
+expect_listing "31 characters: nothing left" "$CASE/output" ""
+expect_listing "31 characters: input stays" "$CASE/input" "a_20111110_1345.xml"
+
+# The first matching description wins; a file that none matches stays with status 22.
+new_case first-match
+cat >"$CASE/strandor.conf" <<'CONF'
+GLOBALS { }
+INPUTFILE "CELL" { GENERATES MEASUREMENT { MEASUREMENTNAME "first" GRANULARITY EVENT MATCH { VOID } COLUMNS { } } }
+INPUTFILE "^CELL_" { GENERATES MEASUREMENT { MEASUREMENTNAME "second" GRANULARITY EVENT MATCH { VOID } COLUMNS { } } }
+CONF
+input CELL_20111110_1345.xml
+input cell_20111110_1345.xml
+convert -d 1
+expect_status "first match" 1
+expect_listing "first match" "$CASE/output" "1111101345_E_first_.data"
+# An empty COLUMNS list gives an empty header and a bare line feed per element end.
+expect_file "empty columns" "$CASE/output/1111101345_E_first_.data" '\n\n\n\n'
+expect_log "no match" "ERROR: no matching record description for $CASE/input//cell_20111110_1345.xml"
+expect_log "no match" "ERROR: file cannot be processed"
+grep -q "gestorben mit return Wert 22 und beerdigt" "$CASE/log" && ok || fail "no match: status 22"
+expect_listing "debug level 1 keeps input" "$CASE/input" "CELL_20111110_1345.xml cell_20111110_1345.xml"
+
+# A rerun finds its output: status 1, the existing file untouched, the input kept.
+new_case rerun
+config ''
+input meas_20111110_1345.xml
+convert -d 1
+expect_status "first run" 0
+touch -d '2001-01-01' "$CASE/output/1111101345_Q_CELL_.data"
+cp -p "$CASE/output/1111101345_Q_CELL_.data" "$CASE/saved"
+input meas_20111110_1345.xml
+printf '<r><v>changed</v></r>' >"$CASE/input/meas_20111110_1345.xml"
+convert
+expect_status "rerun" 1
+expect_log "rerun" "ERROR: file $CASE/output//1111101345_Q_CELL_.data already exists - aborting "
+expect_log "rerun" "ERROR: could not open output files"
+[ "$(stat -c %Y:%s "$CASE/output/1111101345_Q_CELL_.data")" = "$(stat -c %Y:%s "$CASE/saved")" ] \
+    && cmp -s "$CASE/output/1111101345_Q_CELL_.data" "$CASE/saved" && ok || fail "rerun changed the existing file"
+expect_listing "rerun leaves nothing new" "$CASE/output" "1111101345_Q_CELL_.data"
+expect_listing "rerun keeps input" "$CASE/input" "meas_20111110_1345.xml"
+
+# Two measurements of one input with the same name: the second one collides, nothing stays.
+new_case same-name
+cat >"$CASE/strandor.conf" <<'CONF'
+GLOBALS { }
+INPUTFILE "xml" {
+  GENERATES MEASUREMENT { MEASUREMENTNAME "M" GRANULARITY EVENT MATCH { VOID } COLUMNS { } }
+  GENERATES MEASUREMENT { MEASUREMENTNAME "M" GRANULARITY EVENT MATCH { VOID } COLUMNS { } }
+}
+CONF
+input a_20111110_1345.xml
+convert
+expect_status "same name" 1
+expect_log "same name" "ERROR: file $CASE/output//1111101345_E_M_.data already exists - aborting "
+expect_listing "same name leaves nothing" "$CASE/output" ""
+
+# Description errors found when the output files are opened.
+desc_case() {
+    new_case "$1"
+    printf 'GLOBALS { }\nINPUTFILE "xml" { %s }\n' "$2" >"$CASE/strandor.conf"
+    input a_20111110_1345.xml
+    convert
+    expect_status "$1" 1
+    expect_log "$1" "$3"
+    expect_log "$1" "ERROR: could not open output files"
+    expect_listing "$1 leaves nothing" "$CASE/output" ""
+    expect_listing "$1 keeps input" "$CASE/input" "a_20111110_1345.xml"
+}
+desc_case no-measurement '' "ERROR: MEASUREMENT expected"
+desc_case no-name 'GENERATES MEASUREMENT { GRANULARITY EVENT }' "ERROR: no MEASUREMENTNAME specified"
+desc_case no-granularity 'GENERATES MEASUREMENT { MEASUREMENTNAME "M" }' "ERROR: no GRANULARITY in MEASUREMENT M specified!"
+desc_case no-columns 'GENERATES MEASUREMENT { MEASUREMENTNAME "M" GRANULARITY EVENT MATCH { VOID } }' "ERROR: no COLUMNS{} found"
+desc_case no-match 'GENERATES MEASUREMENT { MEASUREMENTNAME "M" GRANULARITY EVENT COLUMNS { } }' "ERROR: MATCH subelement expected"
+desc_case empty-match 'GENERATES MEASUREMENT { MEASUREMENTNAME "M" GRANULARITY EVENT MATCH { } COLUMNS { } }' "ERROR: VOID or NEEDS subelement expected"
+desc_case second-fails 'GENERATES MEASUREMENT { MEASUREMENTNAME "A" GRANULARITY EVENT MATCH { VOID } COLUMNS { } }
+  GENERATES MEASUREMENT { MEASUREMENTNAME "B" GRANULARITY EVENT COLUMNS { } }' "ERROR: MATCH subelement expected"
+
+# A missing output directory is found by every worker.
+new_case no-output-dir
+config ''
+input a_20111110_1345.xml
+run_strandor -c "$CASE/strandor.conf" -i "$CASE/input" -o "$CASE/missing"
+expect_status "missing output directory" 1
+expect_log "missing output directory" "ERROR: could not open file $CASE/missing//1111101345_Q_CELL_.data"
+expect_listing "missing output directory keeps input" "$CASE/input" "a_20111110_1345.xml"
+
+# Malformed XML: the reader's message, records already written are not published.
+new_case malformed
+config ''
+printf '<r>\n<v>1</v>\n<v>2</w></r>\n' >"$CASE/input/a_20111110_1345.xml"
+convert
+expect_status "malformed" 1
+expect_log "malformed" "ERROR: error detected in line 3 column 8: tag mismatch"
+expect_log "malformed" "ERROR: parsing unsuccessful"
+expect_listing "malformed leaves nothing" "$CASE/output" ""
+expect_listing "malformed keeps input" "$CASE/input" "a_20111110_1345.xml"
+convert
+expect_status "malformed again, not blocked by leftovers" 1
+expect_no_log "malformed again" "already exists"
+
+# A write error (file size limit, SIGXFSZ ignored): reported, nothing published, input kept.
+new_case write-error
+config ''
+perl -e 'print "<r>", "<v>abcdefghijklmnopqrstuvwxyz</v>" x 3000, "</r>"' >"$CASE/input/a_20111110_1345.xml"
+( trap '' XFSZ; ulimit -f 40; cd "$CASE" && "$STRANDOR" -c strandor.conf -i input -o output >stdout 2>stderr )
+STATUS=$?
+strip_log "$CASE/stderr" >"$CASE/log"
+expect_status "write error" 1
+expect_log "write error" "ERROR: could not write file output//1111101345_Q_CELL_.data"
+expect_listing "write error leaves nothing" "$CASE/output" ""
+expect_listing "write error keeps input" "$CASE/input" "a_20111110_1345.xml"
+
+# Two workers racing for one output name: exactly one wins, the file is one whole output.
+for round in 1 2 3 4 5; do
+    new_case "race-$round"
+    config ''
+    perl -e 'print "<r>", "<v>a</v>" x 20000, "</r>"' >"$CASE/input/a_20111110_1345.xml"
+    perl -e 'print "<r>", "<v>b</v>" x 20000, "</r>"' >"$CASE/input/b_20111110_1345.xml"
+    convert -t 2
+    expect_status "race $round" 1
+    expect_log "race $round" "Info (1/2) Prozesse erfolgreich konvertiert"
+    expect_log "race $round" "ERROR: file $CASE/output//1111101345_Q_CELL_.data already exists - aborting "
+    expect_listing "race $round output" "$CASE/output" "1111101345_Q_CELL_.data"
+    values=$(tail -n +2 "$CASE/output/1111101345_Q_CELL_.data" | cut -f2 | sort | uniq -c | awk '{print $1 ":" $2}')
+    [ "$values" = "20000:a" ] || [ "$values" = "20000:b" ] && ok || fail "race $round: mixed output '$values'"
+    [ "$(ls "$CASE/input" | wc -l)" -eq 1 ] && ok || fail "race $round: the loser's input stays"
+done
+
+finish
