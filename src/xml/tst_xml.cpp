@@ -1,7 +1,244 @@
 #include <QtTest>
-class Tst : public QObject { Q_OBJECT
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "attribute.h"
+#include "gl_param.h"
+#include "global_parser.h"
+#include "log_capture.h"
+#include "process_file.h"
+#include "xml_input_handler.h"
+
+class TstXml : public QObject {
+    Q_OBJECT
 private slots:
-    void placeholder() {}
+    void initTestCase();
+    void records_data();
+    void records();
+    void description_errors_data();
+    void description_errors();
+    void path_matching_data();
+    void path_matching();
+    void nesting_limit();
 };
-QTEST_APPLESS_MAIN(Tst)
+
+void TstXml::initTestCase()
+{
+    qputenv("TZ", "Europe/Berlin");
+    tzset();
+}
+
+struct Result {
+    bool parsed;
+    QString output;
+    QString log;
+};
+
+/// Converts the document with one EVENT measurement made of the given MATCH and COLUMNS
+/// blocks, through the real output files; returns the data file and the log.
+static Result convert(const QByteArray &blocks, const QByteArray &xml)
+{
+    static QByteArray config;
+    config = "GLOBALS { COLUMN_SEPARATOR \"|\" }\nINPUTFILE \"x\" { GENERATES MEASUREMENT {\n"
+             "MEASUREMENTNAME \"m\" GRANULARITY EVENT\n" + blocks + "\n} }\n";
+    FILE *in = fmemopen(config.data(), size_t(config.size()), "rb");
+    global_restart(in);
+    GL_param.line_number = 1;
+    const int parsed_config = global_parse();
+    fclose(in);
+    Q_ASSERT(parsed_config == 0);
+
+    QTemporaryDir dir;
+    GL_param.output_path = dir.path();
+    GL_param.file_time = QDateTime(QDate(2011, 11, 10), QTime(13, 45));
+    GL_param.current_inputfile = GL_param.description_root;
+
+    Result result;
+    LogCapture capture;
+    PROCESS_FILE process;
+    if (process.open_output_files(GL_param.current_inputfile) != 0)
+        qFatal("output files not opened");
+    QXmlInputSource source;
+    source.setData(xml);
+    QXmlSimpleReader reader;
+    XMLInputHandler handler;
+    reader.setContentHandler(&handler);
+    reader.setErrorHandler(&handler);
+    result.parsed = reader.parse(&source);
+    process.close_output_files(GL_param.current_inputfile);
+    process.publish_output_files(GL_param.current_inputfile);
+    result.log = capture.text();
+    QFile out(dir.path() + "//1111101345_E_m_.data");
+    out.open(QIODevice::ReadOnly);
+    result.output = QString::fromUtf8(out.readAll());
+    return result;
+}
+
+void TstXml::records_data()
+{
+    QTest::addColumn<QByteArray>("blocks");
+    QTest::addColumn<QByteArray>("xml");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QString>("log");
+
+    const QByteArray rec("MATCH { NEEDS \"r\" } ");
+    QTest::newRow("MS_TO_UTC")
+        << rec + "COLUMNS { CONVERTATTRIBUTE MS_TO_UTC ( \"r\" -> \"t\" ) \"t\" ATTRIBUTE ( \"r\" -> \"t\" ) \"raw\" }"
+        << QByteArray("<d><r><t>0</t></r><r><t>1320932700000</t></r><r><t>fast</t></r></d>")
+        << "t|raw\n700101 00:00|0\n111110 13:45|1320932700000\n700101 00:00|fast\n" << "";
+    QTest::newRow("MS_TO_LOCAL")
+        << rec + "COLUMNS { CONVERTATTRIBUTE MS_TO_LOCAL ( \"r\" -> \"t\" ) \"t\" }"
+        << QByteArray("<d><r><t>0</t></r><r><t>1320932700000</t></r></d>")
+        << "t\n700101 01:00\n111110 14:45\n" << "";
+    QTest::newRow("STRING_TO_UTC and STRING_TO_LOCAL")
+        << rec + "COLUMNS { CONVERTATTRIBUTE STRING_TO_UTC ( \"r\" -> \"t\", \"yyyy-MM-dd hh:mm:ss\" ) \"utc\" "
+                 "CONVERTATTRIBUTE STRING_TO_LOCAL ( \"r\" -> \"t\", \"yyyy-MM-dd hh:mm:ss\" ) \"local\" }"
+        << QByteArray("<d><r><t>2011-11-10 13:45:00</t></r><r><t>2011-07-01 13:45:00</t></r>"
+                      "<r><t>10.11.2011</t></r></d>")
+        << "utc|local\n111110 12:45|111110 13:45\n110701 11:45|110701 13:45\n|\n" << "";
+    QTest::newRow("BOOLATTRIBUTE")
+        << rec + "COLUMNS { BOOLATTRIBUTE ( \"r\" -> \"b\", \"true\" ) \"b\" }"
+        << QByteArray("<d><r><b>true</b></r><r><b>True</b></r><r><b>true </b></r></d>")
+        << "b\n1\n0\n0\n" << "";
+    QTest::newRow("REGEXPATTRIBUTE")
+        << rec + "COLUMNS { REGEXPATTRIBUTE ( \"r\" -> \"s\", \"([0-9]+)ms\" ) \"ms\" }"
+        << QByteArray("<d><r><s>took 250ms</s></r><r><s>fast</s></r></d>")
+        << "ms\n250\n\n"
+        << "ERROR: regular expression for operator REGEXPATTRIBUTE( pointer, \"([0-9]+)ms\" ) \"ms\" "
+           "needs EXACTLY ONE subexpression _ found -1 for fast\n";
+    QTest::newRow("REGEXPATTRIBUTE without group")
+        << rec + "COLUMNS { REGEXPATTRIBUTE ( \"r\" -> \"s\", \"[0-9]+\" ) \"n\" }"
+        << QByteArray("<d><r><s>42</s></r></d>") << "n\n\n" << "";
+    QTest::newRow("ARGATTRIBUTE: last local name wins, absent keeps the value")
+        << rec + "COLUMNS { ARGATTRIBUTE ( \"r\", \"id\" ) \"id\" }"
+        << QByteArray("<d xmlns:a=\"urn:a\" xmlns:b=\"urn:b\"><r a:id=\"1\" b:id=\"2\"/><r other=\"x\"/>"
+                      "<r/><r id=\"3\"/></d>")
+        << "id\n2\n2\n2\n3\n" << "";
+    QTest::newRow("values repeat, empty before the first")
+        << rec + "COLUMNS { ATTRIBUTE ( \"r\" -> \"a\" ) \"a\" ATTRIBUTE ( \"r\" -> \"b\" ) \"b\" }"
+        << QByteArray("<d><r><b>1</b></r><r><a>x</a><b>2</b></r><r><b>3</b></r></d>")
+        << "a|b\n|1\nx|2\nx|3\n" << "";
+    QTest::newRow("block id in every record of its block")
+        << QByteArray("MATCH { NEEDS \"blk\" -> \"v\" } COLUMNS { ARGATTRIBUTE ( \"blk\", \"id\" ) \"ID\" "
+                      "ATTRIBUTE ( \"blk\" -> \"v\" ) \"VALUE\" }")
+        << QByteArray("<d><blk id=\"A\"><v>1</v><v>2</v></blk><blk id=\"B\"><v>3</v></blk></d>")
+        << "ID|VALUE\nA|1\nA|2\nB|3\n" << "";
+    QTest::newRow("NEEDS in either order")
+        << QByteArray("MATCH { NEEDS \"p\" AND NEEDS \"q\" } COLUMNS { ATTRIBUTE ( \"p\" ) \"p\" "
+                      "ATTRIBUTE ( \"q\" ) \"q\" }")
+        << QByteArray("<d><p>1</p><q>1</q><q>2</q><p>2</p><p>3</p></d>")
+        << "p|q\n1|1\n2|2\n" << "";
+    QTest::newRow("VOID first: a record at every element end")
+        << QByteArray("MATCH { VOID } COLUMNS { ATTRIBUTE ( \"a\" ) \"a\" }")
+        << QByteArray("<d><a>1</a><b/></d>") << "a\n1\n1\n1\n" << "";
+    QTest::newRow("NEEDS without path is met at every end")
+        << QByteArray("MATCH { NEEDS } COLUMNS { ATTRIBUTE ( \"a\" ) \"a\" }")
+        << QByteArray("<d><a>1</a></d>") << "a\n1\n1\n" << "";
+    QTest::newRow("text after a child: with and without whitespace")
+        << QByteArray("MATCH { NEEDS \"R\" } COLUMNS { ATTRIBUTE ( \"R\" ) \"R\" }")
+        << QByteArray("<d><R><a>x</a>\n  </R><R><a>y</a></R><R>one<a/>two</R></d>")
+        << "R\n\n  \ny\ntwo\n" << "";
+    QTest::newRow("entities and CDATA")
+        << QByteArray("MATCH { NEEDS \"v\" } COLUMNS { ATTRIBUTE ( \"v\" ) \"v\" }")
+        << QByteArray("<d><v>a &amp; b &#65;</v><v><![CDATA[<x>]]></v></d>") << "v\na & b A\n<x>\n" << "";
+    QTest::newRow("no columns: bare line feeds")
+        << QByteArray("MATCH { NEEDS \"v\" } COLUMNS { }") << QByteArray("<d><v/><v/></d>") << "\n\n\n" << "";
+    QTest::newRow("UTC_FILESTAMP")
+        << QByteArray("MATCH { NEEDS \"v\" } COLUMNS { UTC_FILESTAMP \"time\" ATTRIBUTE ( \"v\" ) \"v\" }")
+        << QByteArray("<d><v>1</v><v>2</v></d>") << "time|v\n111110 13:45|1\n111110 13:45|2\n" << "";
+    QTest::newRow("malformed: records before the error stay in the stream")
+        << QByteArray("MATCH { NEEDS \"v\" } COLUMNS { ATTRIBUTE ( \"v\" ) \"v\" }")
+        << QByteArray("<d><v>1</v>\n<v>2</w></d>") << "v\n1\n"
+        << "ERROR: error detected in line 2 column 8: tag mismatch\n";
+}
+
+void TstXml::records()
+{
+    QFETCH(QByteArray, blocks);
+    QFETCH(QByteArray, xml);
+    QFETCH(QString, output);
+    QFETCH(QString, log);
+    const Result result = convert(blocks, xml);
+    QCOMPARE(result.output, output);
+    QCOMPARE(result.log, log);
+}
+
+void TstXml::description_errors_data()
+{
+    QTest::addColumn<QByteArray>("blocks");
+    QTest::addColumn<QByteArray>("xml");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QString>("log");
+    QTest::newRow("ATTRIBUTE without path stops at the first end")
+        << QByteArray("MATCH { VOID } COLUMNS { ATTRIBUTE ( ) \"a\" }")
+        << QByteArray("<d a=\"1\"><x/></d>") << "a\n"
+        << "ERROR: POINTER subelement expected\n"
+           "ERROR: error detected in line 1 column 12: error triggered by consumer\n";
+    QTest::newRow("ARGATTRIBUTE without path stops at the first attribute")
+        << QByteArray("MATCH { VOID } COLUMNS { ARGATTRIBUTE ( , \"a\" ) \"a\" }")
+        << QByteArray("<d><x/><y a=\"1\"/></d>") << "a\n\n"
+        << "ERROR: POINTER subelement expected\n"
+           "ERROR: error detected in line 1 column 16: error triggered by consumer\n";
+}
+
+void TstXml::description_errors()
+{
+    records();
+}
+
+void TstXml::path_matching_data()
+{
+    QTest::addColumn<QStringList>("stack");
+    QTest::addColumn<QStringList>("path");
+    QTest::addColumn<bool>("matches");
+    const QStringList item_value{"item", "value"};
+    QTest::newRow("deep") << QStringList{"root", "list", "item", "value"} << item_value << true;
+    QTest::newRow("other parent above") << QStringList{"other", "item", "value"} << item_value << true;
+    QTest::newRow("value under list") << QStringList{"root", "list", "value"} << item_value << false;
+    QTest::newRow("the item itself") << QStringList{"root", "item"} << item_value << false;
+    QTest::newRow("longer than the stack") << QStringList{"value"} << item_value << false;
+    QTest::newRow("empty path") << QStringList{"a"} << QStringList{} << true;
+    QTest::newRow("prefix is part of the name") << QStringList{"p:item", "value"} << item_value << false;
+    QTest::newRow("case-sensitive") << QStringList{"Item", "value"} << item_value << false;
+}
+
+void TstXml::path_matching()
+{
+    QFETCH(QStringList, stack);
+    QFETCH(QStringList, path);
+    QFETCH(bool, matches);
+    XMLInputHandler handler;
+    for (const QString &name : stack)
+        handler.element_stack.append(name);
+    QVector<ATTRIBUTE> nodes(path.size());
+    for (int i = 0; i < path.size(); ++i) {
+        nodes[i].type = tok::POINTER;
+        nodes[i].text = path[i];
+        nodes[i].next = i + 1 < path.size() ? &nodes[i + 1] : nullptr;
+    }
+    QCOMPARE(handler.is_pointer_matching(path.isEmpty() ? nullptr : &nodes[0], path.size()), matches);
+}
+
+void TstXml::nesting_limit()
+{
+    QByteArray deep;
+    for (int i = 0; i < 5000; ++i)
+        deep += "<a>";
+    const Result result = convert("MATCH { NEEDS \"v\" } COLUMNS { }", deep);
+    QVERIFY(!result.parsed);
+    // The reader reports a stop by the handler as a fatal error of its own.
+    QCOMPARE(result.log, QString("ERROR: element nesting deeper than 4096 levels\n"
+                                 "ERROR: error detected in line 1 column 12291: error triggered by consumer\n"));
+
+    QByteArray allowed;
+    for (int i = 0; i < 4096; ++i)
+        allowed += "<a>";
+    for (int i = 0; i < 4096; ++i)
+        allowed += "</a>";
+    QVERIFY(convert("MATCH { NEEDS \"v\" } COLUMNS { }", allowed).parsed);
+}
+
+QTEST_APPLESS_MAIN(TstXml)
 #include "tst_xml.moc"
