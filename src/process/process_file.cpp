@@ -11,6 +11,7 @@
 #include "constants.h"
 #include "elog.h"
 #include "gl_param.h"
+#include "fast_reader.h"
 #include "xml_input_handler.h"
 
 PROCESS_FILE::PROCESS_FILE()
@@ -40,7 +41,7 @@ int PROCESS_FILE::start(QString input_directory, QString file_name)
         discard_output_files(inputfile, 0);
         return 1;
     }
-    if (!parse(input)) {
+    if (!parse(input, input_name)) {
         elog.log("ERROR: parsing unsuccessful\n");
         discard_output_files(inputfile, 0);
         return 1;
@@ -67,7 +68,39 @@ void PROCESS_FILE::set_file_time(const QString &file_name)
     }
 }
 
-bool PROCESS_FILE::parse(QFile &input)
+bool PROCESS_FILE::parse(QFile &input, [[maybe_unused]] const QString &input_name)
+{
+#ifndef STRANDOR_QT_READER_ONLY
+    // The fast reader's messages count only if it gets through; otherwise the file is
+    // converted anew by QXmlSimpleReader, whose messages and decisions then stand.
+    elog.hold();
+    QString reason;
+    {
+        XMLInputHandler handler;
+        FastReader reader(&handler);
+        if (reader.parse(input_name)) {
+            elog.release();
+            return true;
+        }
+        reason = reader.reason();
+    }
+    elog.drop_held();
+    ATTRIBUTE *inputfile = GL_param.current_inputfile;
+    discard_output_files(inputfile, 0);
+    const int reopened = open_output_files(inputfile);
+    if (reopened == 0)
+        elog.drop_held(); // the same traces as the first opening
+    elog.release();
+    if (reopened != 0) {
+        elog.log("ERROR: could not open output files\n");
+        return false;
+    }
+    elog.debug(4, "DEBUG: fast reader gave up (" + reason + "), reading again with QXmlSimpleReader\n");
+#endif
+    return parse_with_qt(input);
+}
+
+bool PROCESS_FILE::parse_with_qt(QFile &input)
 {
     QXmlInputSource source(&input);
     QXmlSimpleReader reader;

@@ -24,7 +24,8 @@ public:
 
 private:
     void set_file_time(const QString &file_name);
-    bool parse(QFile &input);
+    bool parse(QFile &input, const QString &input_name);
+    bool parse_with_qt(QFile &input);
     int finish(ATTRIBUTE *inputfile, QFile &input, const QString &input_name);
 };
 

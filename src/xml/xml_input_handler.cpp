@@ -43,17 +43,69 @@ bool XMLInputHandler::fatalError(const QXmlParseException &exception)
     return false;
 }
 
-/// The measurement's COLUMNS block, or null after logging the walk's errors.
-static ATTRIBUTE *columns_of(ATTRIBUTE *measurement)
+void XMLInputHandler::make_plans()
 {
-    if (measurement->type != tok::MEASUREMENT) {
-        elog.log("ERROR: MEASUREMENT expected\n");
-        return nullptr;
+    planned = true;
+    file_stamp = GL_param.file_time.toString(GL_param.time_format);
+    for (ATTRIBUTE *m = GL_param.current_inputfile->child; m; m = m->next) {
+        Plan plan{m, nullptr, nullptr};
+        if (m->type == tok::MEASUREMENT) {
+            plan.columns = m->find(tok::COLUMNS);
+            plan.match = m->find(tok::MATCH);
+        }
+        for (ATTRIBUTE *col = plan.columns ? plan.columns->child : nullptr; col; col = col->next) {
+            if (col->type != tok::ATTRIBUTE_ARG)
+                continue;
+            ATTRIBUTE *last = col->child;
+            while (last && last->next)
+                last = last->next;
+            if (!last || last->type != tok::POINTER)
+                attributes_everywhere = true;
+            else if (!attribute_elements.contains(last->text))
+                attribute_elements.append(last->text);
+        }
+        if (m->type != tok::MEASUREMENT || !plan.columns)
+            attributes_everywhere = true;
+        plans.append(plan);
     }
-    ATTRIBUTE *columns = measurement->find(tok::COLUMNS);
-    if (!columns)
+}
+
+bool XMLInputHandler::wants_attributes(const QString &qName)
+{
+    if (!planned)
+        make_plans();
+    if (attributes_everywhere)
+        return true;
+    for (const QString &name : attribute_elements) {
+        if (name.size() == qName.size() && name == qName)
+            return true;
+    }
+    return false;
+}
+
+const XMLInputHandler::Plan *XMLInputHandler::plan_of(ATTRIBUTE *measurement)
+{
+    if (!planned)
+        make_plans();
+    for (const Plan &plan : plans) {
+        if (plan.measurement == measurement)
+            return &plan;
+    }
+    return nullptr;
+}
+
+/// False after logging why the walk cannot go on with this measurement.
+bool XMLInputHandler::columns_found(const Plan &plan)
+{
+    if (plan.measurement->type != tok::MEASUREMENT) {
+        elog.log("ERROR: MEASUREMENT expected\n");
+        return false;
+    }
+    if (!plan.columns) {
         elog.log("ERROR: COLUMNS expected\n");
-    return columns;
+        return false;
+    }
+    return true;
 }
 
 static bool has_element_path(const ATTRIBUTE *column)
@@ -81,9 +133,10 @@ bool XMLInputHandler::startElement(const QString &, const QString &, const QStri
     // Only ATTRIBUTE_ARG columns take values at an element start, and they read attributes.
     if (atts.length() == 0)
         return true;
-    for (ATTRIBUTE *m = GL_param.current_inputfile->child; m; m = m->next) {
-        ATTRIBUTE *columns = columns_of(m);
-        if (!columns || !take_attributes(columns, atts))
+    if (!planned)
+        make_plans();
+    for (const Plan &plan : plans) {
+        if (!columns_found(plan) || !take_attributes(plan.columns, atts))
             return false;
     }
     return true;
@@ -111,11 +164,12 @@ bool XMLInputHandler::take_attributes(ATTRIBUTE *columns, const QXmlAttributes &
 
 bool XMLInputHandler::endElement(const QString &, const QString &, const QString &qName)
 {
-    for (ATTRIBUTE *m = GL_param.current_inputfile->child; m; m = m->next) {
-        ATTRIBUTE *columns = columns_of(m);
-        if (!columns || !evaluate_columns(columns))
+    if (!planned)
+        make_plans();
+    for (const Plan &plan : plans) {
+        if (!columns_found(plan) || !evaluate_columns(plan.columns))
             return false;
-        if (should_write(m) && write_output_files(m) != 0) {
+        if (should_write(plan.measurement) && write_record(plan) != 0) {
             elog.log("ERROR: problem during writing data\n");
             return false;
         }
@@ -208,7 +262,11 @@ bool XMLInputHandler::is_pointer_matching(ATTRIBUTE *path, int count)
     if (i < 0)
         return false;
     for (; i < size; ++i) {
-        if (!path || element_stack.at(i) != path->text)
+        if (!path)
+            return false;
+        const QString &name = element_stack.at(i);
+        // Most names differ in length; that test needs no call into the library.
+        if (name.size() != path->text.size() || name != path->text)
             return false;
         path = path->next;
     }
@@ -216,21 +274,21 @@ bool XMLInputHandler::is_pointer_matching(ATTRIBUTE *path, int count)
 }
 
 /// The MATCH block's first entry, or null after logging why there is none.
-static ATTRIBUTE *match_items_of(ATTRIBUTE *measurement)
+ATTRIBUTE *XMLInputHandler::match_items(const Plan &plan)
 {
-    ATTRIBUTE *match = measurement->find(tok::MATCH);
-    if (!match) {
+    if (!plan.match) {
         elog.log("ERROR: MATCH subelement expected\n");
         return nullptr;
     }
-    if (!match->child)
+    if (!plan.match->child)
         elog.log("ERROR: VOID or NEEDS subelement expected\n");
-    return match->child;
+    return plan.match->child;
 }
 
 bool XMLInputHandler::should_write(ATTRIBUTE *measurement)
 {
-    ATTRIBUTE *items = match_items_of(measurement);
+    const Plan *plan = plan_of(measurement);
+    ATTRIBUTE *items = plan ? match_items(*plan) : nullptr;
     if (!items)
         return false;
     if (items->type == tok::VOID)
@@ -246,7 +304,8 @@ bool XMLInputHandler::should_write(ATTRIBUTE *measurement)
 
 void XMLInputHandler::reset_needs(ATTRIBUTE *measurement)
 {
-    for (ATTRIBUTE *n = match_items_of(measurement); n; n = n->next) {
+    const Plan *plan = plan_of(measurement);
+    for (ATTRIBUTE *n = plan ? match_items(*plan) : nullptr; n; n = n->next) {
         if (n->type == tok::NEEDS)
             n->satisfied = false;
     }
@@ -254,26 +313,39 @@ void XMLInputHandler::reset_needs(ATTRIBUTE *measurement)
 
 int XMLInputHandler::write_output_files(ATTRIBUTE *measurement)
 {
-    elog.debug(3, "CALLED: XMLInputHandler::write_output_files()\n");
-    ATTRIBUTE *columns = columns_of(measurement);
-    if (!columns)
+    const Plan *plan = plan_of(measurement);
+    if (!plan) {
+        elog.debug(3, "CALLED: XMLInputHandler::write_output_files()\n");
+        elog.log("ERROR: MEASUREMENT expected\n");
         return 1;
-    QTextStream &out = *measurement->stream;
-    for (ATTRIBUTE *col = columns->child; col; col = col->next) {
+    }
+    return write_record(*plan);
+}
+
+int XMLInputHandler::write_record(const Plan &plan)
+{
+    elog.debug(3, "CALLED: XMLInputHandler::write_output_files()\n");
+    if (!columns_found(plan))
+        return 1;
+    // The line is put together first: one stream call per record instead of one per field.
+    line.resize(0);
+    for (ATTRIBUTE *col = plan.columns->child; col; col = col->next) {
         if (col->type == tok::UTC_FILESTAMP)
-            out << GL_param.file_time.toString(GL_param.time_format);
+            line += file_stamp;
         else if (is_column_type(col->type))
-            out << col->result;
+            line += col->result;
         else
             elog.log("ERROR: missing ATTRIBUTE type in XMLInputHandler::write_output_files()\n");
         if (col->next)
-            out << GL_param.column_separator;
+            line += GL_param.column_separator;
     }
-    out << DEFAULT_RECORD_SEPARATOR;
+    line += DEFAULT_RECORD_SEPARATOR;
+    QTextStream &out = *plan.measurement->stream;
+    out << line;
     if (out.status() != QTextStream::Ok) {
-        elog.log(QString("ERROR: could not write file %1\n").arg(measurement->output_name));
+        elog.log(QString("ERROR: could not write file %1\n").arg(plan.measurement->output_name));
         return 1;
     }
-    reset_needs(measurement);
+    reset_needs(plan.measurement);
     return 0;
 }

@@ -32,15 +32,40 @@ public:
     void reset_needs(ATTRIBUTE *measurement);
     int write_output_files(ATTRIBUTE *measurement);
 
+    /// False when no column can take an attribute of an element of that name, so the
+    /// element's attributes need not be built.
+    bool wants_attributes(const QString &qName);
+
     QVector<QString> element_stack;
     QString character_buffer;
 
 private:
+    /// What find() yields for one measurement; the description does not change during a parse.
+    struct Plan {
+        ATTRIBUTE *measurement;
+        ATTRIBUTE *columns;
+        ATTRIBUTE *match;
+    };
+    void make_plans();
+    bool columns_found(const Plan &plan);
     bool take_attributes(ATTRIBUTE *columns, const QXmlAttributes &atts);
     bool evaluate_columns(ATTRIBUTE *columns);
     void evaluate_column(ATTRIBUTE *column);
     void convert_column(ATTRIBUTE *column);
     void regexp_column(ATTRIBUTE *column);
+    ATTRIBUTE *match_items(const Plan &plan);
+    int write_record(const Plan &plan);
+    const Plan *plan_of(ATTRIBUTE *measurement);
+
+    QVector<Plan> plans;
+    bool planned = false;
+    /// Innermost element names of the attribute columns' paths.
+    QVector<QString> attribute_elements;
+    /// An attribute column without a path sees (and stops at) every element with attributes.
+    bool attributes_everywhere = false;
+    /// The file's time stamp as UTC_FILESTAMP columns write it, formatted once.
+    QString file_stamp;
+    QString line;
 };
 
 #endif
