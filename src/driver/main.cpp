@@ -8,6 +8,7 @@
 #include "attribute.h"
 #include "elog.h"
 #include "gl_param.h"
+#include "process_file.h"
 #include "worker_pool.h"
 
 int main(int argc, char **argv)
@@ -32,6 +33,8 @@ int main(int argc, char **argv)
         elog.log("ERROR: input path " + GL_param.input_path + " does not exist\n");
         exit(1);
     }
+    // Before the listing: an input whose conversion a killed worker had finished goes now.
+    recover_dead_workers();
     signal(SIGCHLD, sigchld_handler);
     GL_param.processes_running = 0;
     GL_param.input_files = dir.entryList();

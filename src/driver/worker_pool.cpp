@@ -1,6 +1,5 @@
 #include "worker_pool.h"
 
-#include <QDir>
 #include <QString>
 
 #include <cerrno>
@@ -60,16 +59,6 @@ void fork_new_process()
     }
 }
 
-/// A worker that was killed had no chance to remove its temporary output files.
-static void remove_temporary_files(int pid)
-{
-    QDir output(GL_param.output_path);
-    const QStringList names = output.entryList({QString(".*.%1.part").arg(pid)},
-                                               QDir::Files | QDir::Hidden | QDir::System);
-    for (const QString &name : names)
-        output.remove(name);
-}
-
 bool count_worker(int pid, int status)
 {
     const int code = (status >> 8) & 0xff;
@@ -82,8 +71,9 @@ bool count_worker(int pid, int status)
     } else {
         succeeded = code == 0;
     }
+    // A killed worker may have left temporary files, or a publication half done.
     if (WIFSIGNALED(status))
-        remove_temporary_files(pid);
+        recover_worker(pid);
     if (succeeded)
         GL_param.processes_succeeded += 1;
     else

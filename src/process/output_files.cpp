@@ -222,8 +222,7 @@ int PROCESS_FILE::close_output_files(ATTRIBUTE *inputfile)
     return 0;
 }
 
-/// rename() that fails with EEXIST instead of replacing an existing file.
-static int rename_no_replace(const QByteArray &from, const QByteArray &to)
+int rename_no_replace(const QByteArray &from, const QByteArray &to)
 {
     if (renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
         return 0;
@@ -236,7 +235,7 @@ static int rename_no_replace(const QByteArray &from, const QByteArray &to)
     return 0;
 }
 
-static bool sync_directory(const QString &path)
+bool sync_directory(const QString &path)
 {
     const int fd = open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
                         O_RDONLY | O_DIRECTORY);

@@ -119,14 +119,21 @@ int PROCESS_FILE::finish(ATTRIBUTE *inputfile, QFile &input, const QString &inpu
         discard_output_files(inputfile, 0);
         return 1;
     }
-    if (publish_output_files(inputfile) != 0)
-        return 1;
-    if (GL_param.debug_level != 0)
-        return 0;
-    if (!input.remove()) {
-        elog.log(QString("ERROR: could not delete file %1\n").arg(input_name));
+    const bool remove_input = GL_param.debug_level == 0;
+    if (write_journal(inputfile, input_name, remove_input) != 0) {
+        discard_output_files(inputfile, 0);
         return 1;
     }
+    if (publish_output_files(inputfile) != 0) {
+        remove_journal();
+        return 1;
+    }
+    if (remove_input && !input.remove()) {
+        elog.log(QString("ERROR: could not delete file %1\n").arg(input_name));
+        remove_journal();
+        return 1;
+    }
+    remove_journal();
     return 0;
 }
 

@@ -31,5 +31,19 @@ private:
 
 /// Hidden name in the output directory under which a worker writes a file before publishing it.
 QString temporary_name(const QString &final_name, long pid);
+/// rename() that fails with EEXIST instead of replacing an existing file.
+int rename_no_replace(const QByteArray &from, const QByteArray &to);
+/// Syncs the directory that holds the file at path.
+bool sync_directory(const QString &path);
+
+/// The journal of a publication: written before the first output file is moved to its
+/// final name, removed when the input file is gone, so that a worker killed in between
+/// leaves a record from which the next run finishes its work.
+int write_journal(ATTRIBUTE *inputfile, const QString &input_name, bool remove_input);
+void remove_journal();
+/// Finishes the publication of a dead worker and removes its temporary files.
+void recover_worker(long pid);
+/// The same for every dead worker that left files in the output directory.
+void recover_dead_workers();
 
 #endif

@@ -1,0 +1,168 @@
+#!/bin/bash
+# Faults and load: killed parents and process groups, and 10,000 files at once.
+# An input file is removed only with its complete output in place; a failed or
+# interrupted input leaves nothing behind and converts on a rerun.
+. "$(dirname "$0")/lib.sh"
+
+conf() {
+    cat >"$1" <<'CONF'
+GLOBALS { }
+INPUTFILE "xml" { GENERATES MEASUREMENT { MEASUREMENTNAME "v" GRANULARITY EVENT MATCH { NEEDS "v" }
+  COLUMNS { UTC_FILESTAMP "t" ATTRIBUTE ( "v" ) "v" } } }
+CONF
+}
+
+# corpus DIR COUNT SIZE: COUNT inputs of about SIZE records, with distinct stamps
+corpus() {
+    mkdir -p "$1"
+    perl -e 'use POSIX; my ($dir, $n, $size) = @ARGV;
+             for my $i (1 .. $n) {
+                 my $name = strftime("f%05d_%Y%m%d_%H%M.xml", gmtime(946684800 + 60 * $i));
+                 open(my $o, ">", "$dir/" . sprintf($name, $i)) or die; print $o "<d>", "<v>$i</v>" x $size, "</d>"; close $o; }' \
+        "$1" "$2" "$3"
+}
+
+# Reference outputs of a corpus, converted without interruption.
+conf "$WORK/strandor.conf"
+corpus "$WORK/corpus" 16 150000
+mkdir -p "$WORK/reference/input" "$WORK/reference/output"
+cp "$WORK"/corpus/* "$WORK/reference/input/"
+"$STRANDOR" -c "$WORK/strandor.conf" -i "$WORK/reference/input" -o "$WORK/reference/output" -t 2 2>/dev/null
+[ "$(ls "$WORK/reference/output" | wc -l)" -eq 16 ] && ok || fail "reference conversion"
+
+# check NAME DIR: every input is either gone with its whole output in place, or still
+# there without any output; no temporary file is left.
+check_state() {
+    local name=$1 dir=$2 converted=0 kept=0
+    for f in "$WORK"/corpus/*; do
+        local base stamp out
+        base=$(basename "$f")
+        stamp=$(echo "$base" | sed -E 's/^f[0-9]+_[0-9]{2}([0-9]{6})_([0-9]{4}).xml$/\1\2/')
+        out="$dir/output/${stamp}_E_v_.data"
+        if [ -e "$dir/input/$base" ]; then
+            kept=$((kept + 1))
+            [ -e "$out" ] && fail "$name: $base kept, but its output exists"
+        else
+            converted=$((converted + 1))
+            cmp -s "$out" "$WORK/reference/output/$(basename "$out")" || fail "$name: output of $base incomplete"
+        fi
+    done
+    echo "$name: $converted converted, $kept kept"
+    ok
+}
+no_temporary() {
+    [ -z "$(ls -A "$2/output" | grep '^\.')" ] && ok || fail "$1: temporary files left: $(ls -A "$2/output" | grep '^\.')"
+}
+
+# wait_for DIR COUNT: until COUNT workers have started
+wait_for() {
+    for _ in $(seq 1 1000); do
+        [ "$(grep -c 'processing file' "$1/stderr" 2>/dev/null)" -ge "$2" ] && return
+        sleep 0.01
+    done
+}
+
+# wait_gone DIR: until the workers named in the log have ended (a kill takes effect only
+# when a worker returns from a sync in progress)
+wait_gone() {
+    local workers alive
+    workers=$(sed -n 's/^\[\([0-9]*\)\].*processing file.*/\1/p' "$1/stderr")
+    for _ in $(seq 1 1000); do
+        alive=0
+        for w in $workers; do kill -0 "$w" 2>/dev/null && alive=1; done
+        [ $alive = 0 ] && return
+        sleep 0.01
+    done
+}
+
+# A worker killed between publishing its output and removing its input leaves a journal;
+# the next run finishes that work before it lists the input directory.
+dead_pid() { sh -c 'echo $$'; }
+for variant in moved-none moved-all; do
+    new_case "journal-$variant"
+    conf "$CASE/strandor.conf"
+    printf '<d><v>1</v></d>' >"$CASE/input/a_20240101_0001.xml"
+    printf 't\tv\n240101 00:01\t1\n' >"$CASE/expected"
+    pid=$(dead_pid)
+    final=$CASE/output//2401010001_E_v_.data
+    temp=$CASE/output//.2401010001_E_v_.data.$pid.part
+    if [ $variant = moved-none ]; then cp "$CASE/expected" "$temp"; else cp "$CASE/expected" "$final"; fi
+    printf '1\0%s\0%s\0%s' "$CASE/input//a_20240101_0001.xml" "$temp" "$final" >"$CASE/output/.strandor.$pid.journal"
+    convert
+    expect_status "journal $variant" 0
+    expect_log "journal $variant" "INFO: finished the interrupted conversion of $CASE/input//a_20240101_0001.xml"
+    expect_log "journal $variant" "Info (0/0) Prozesse erfolgreich konvertiert"
+    expect_listing "journal $variant: output" "$CASE/output" "2401010001_E_v_.data"
+    cmp -s "$CASE/expected" "$CASE/output/2401010001_E_v_.data" && ok || fail "journal $variant: output content"
+    expect_listing "journal $variant: input removed" "$CASE/input" ""
+done
+
+# The parent killed in the middle: its workers finish their files.
+dir=$WORK/parent-killed
+mkdir -p "$dir/input" "$dir/output"
+cp "$WORK"/corpus/* "$dir/input/"
+"$STRANDOR" -c "$WORK/strandor.conf" -i "$dir/input" -o "$dir/output" -t 2 2>"$dir/stderr" &
+parent=$!
+wait_for "$dir" 5
+kill -KILL $parent
+wait $parent 2>/dev/null
+wait_gone "$dir"
+check_state "parent killed" "$dir"
+no_temporary "parent killed" "$dir"
+"$STRANDOR" -c "$WORK/strandor.conf" -i "$dir/input" -o "$dir/output" -t 2 2>"$dir/rerun"
+[ $? -eq 0 ] && ok || fail "parent killed: rerun failed: $(grep ERROR "$dir/rerun" | head -3)"
+check_state "parent killed, after the rerun" "$dir"
+expect_listing "parent killed, all converted" "$dir/input" ""
+
+# Parent and workers killed together: temporary files stay until the next run removes them.
+dir=$WORK/group-killed
+mkdir -p "$dir/input" "$dir/output"
+cp "$WORK"/corpus/* "$dir/input/"
+setsid "$STRANDOR" -c "$WORK/strandor.conf" -i "$dir/input" -o "$dir/output" -t 2 2>"$dir/stderr" &
+leader=$!
+wait_for "$dir" 7
+kill -KILL -- -$leader
+wait $leader 2>/dev/null
+wait_gone "$dir"
+# An input may stay with its output published: its worker's journal tells the rerun.
+"$STRANDOR" -c "$WORK/strandor.conf" -i "$dir/input" -o "$dir/output" -t 2 2>"$dir/rerun"
+[ $? -eq 0 ] && ok || fail "group killed: rerun failed: $(grep ERROR "$dir/rerun" | head -3)"
+check_state "group killed, after the rerun" "$dir"
+no_temporary "group killed, after the rerun" "$dir"
+expect_listing "group killed, all converted" "$dir/input" ""
+
+# Load: 10,000 small files with two workers.
+N=${LOAD_FILES:-10000}
+dir=$WORK/load
+mkdir -p "$dir/output"
+corpus "$dir/input" "$N" 3
+"$STRANDOR" -c "$WORK/strandor.conf" -i "$dir/input" -o "$dir/output" -t 2 2>"$dir/stderr" &
+parent=$!
+fds_at_start=""
+max_children=0
+fds_seen=""
+while kill -0 $parent 2>/dev/null; do
+    children=$(ps --ppid $parent -o pid= 2>/dev/null | wc -l)
+    [ "$children" -gt "$max_children" ] && max_children=$children
+    fds=$(ls /proc/$parent/fd 2>/dev/null | wc -l)
+    [ "$fds" -gt 0 ] && fds_seen="$fds_seen $fds"
+    sleep 0.05
+done
+wait $parent
+STATUS=$?
+strip_log "$dir/stderr" >"$dir/log"
+CASE=$dir
+expect_status "load" 0
+expect_log "load" "Info ($N/$N) Prozesse erfolgreich konvertiert"
+[ "$(grep -c 'processing file' "$dir/log")" -eq "$N" ] && ok || fail "load: each file handed out once"
+[ "$(ls "$dir/output" | wc -l)" -eq "$N" ] && ok || fail "load: $N outputs"
+expect_listing "load: inputs removed" "$dir/input" ""
+no_temporary "load" "$dir"
+[ "$max_children" -le 2 ] && ok || fail "load: $max_children children at once (zombies or too many workers)"
+distinct=$(echo $fds_seen | tr ' ' '\n' | sort -u | wc -l)
+[ "$distinct" -le 2 ] && ok || fail "load: the parent's open files changed: $fds_seen"
+echo "load: $N files, at most $max_children children, parent file descriptors seen: $(echo $fds_seen | tr ' ' '\n' | sort -u | tr '\n' ' ')"
+sleep 0.1
+[ -z "$(ps -eo stat=,ppid= | awk -v p=$parent '$2 == p && $1 ~ /Z/')" ] && ok || fail "load: zombies left"
+
+finish
