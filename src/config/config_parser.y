@@ -35,6 +35,10 @@ class ATTRIBUTE;
 %type <node> measurement_item match_items match_item pointer_path pointer_elem
 %type <node> column_items column_item
 
+// A syntax error abandons what was built so far.
+%destructor { free_tree($$); } <node>
+%destructor { free($$); } <text>
+
 %%
 
 configuration: GLOBALS '{' global_settings '}' inputfile_list

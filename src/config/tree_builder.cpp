@@ -1,5 +1,9 @@
 #include "tree_builder.h"
 
+#include <QFile>
+#include <QRegExp>
+#include <QTextStream>
+
 #include <cstdlib>
 
 #include "attribute.h"
@@ -45,4 +49,17 @@ ATTRIBUTE *append(ATTRIBUTE *list, ATTRIBUTE *item)
         last = last->next;
     last->next = item;
     return list;
+}
+
+void free_tree(ATTRIBUTE *node)
+{
+    while (node) {
+        ATTRIBUTE *next = node->next;
+        free_tree(node->child);
+        delete node->stream;
+        delete node->file;
+        delete node->regexp;
+        delete node;
+        node = next;
+    }
 }

@@ -13,5 +13,7 @@ ATTRIBUTE *new_node(int type, int sub_type, const QString &text, const QString &
                     ATTRIBUTE *child);
 /// Appends item at the end of list; returns the list's first node.
 ATTRIBUTE *append(ATTRIBUTE *list, ATTRIBUTE *item);
+/// Deletes the list that starts at node, with everything below it and what its nodes own.
+void free_tree(ATTRIBUTE *node);
 
 #endif

@@ -10,6 +10,7 @@
 #include "gl_param.h"
 #include "global_parser.h"
 #include "log_capture.h"
+#include "tree_builder.h"
 
 class TstConfig : public QObject {
     Q_OBJECT
@@ -136,6 +137,7 @@ static void reset_settings()
     GL_param.time_format = DEFAULT_TIME_FORMAT;
     GL_param.column_separator = DEFAULT_COLUMN_SEPARATOR;
     GL_param.max_header_size = 30;
+    free_tree(GL_param.description_root);
     GL_param.description_root = nullptr;
 }
 

@@ -123,8 +123,10 @@ static int write_header(ATTRIBUTE *m)
     columns->clear_result();
     QTextStream &out = *m->stream;
     for (ATTRIBUTE *col = columns->child; col; col = col->next) {
-        if (col->type == tok::ATTRIBUTE_REGEXP)
+        if (col->type == tok::ATTRIBUTE_REGEXP) {
+            delete col->regexp; // compiled already when a first reading was given up
             col->regexp = new QRegExp(col->argument, Qt::CaseSensitive, QRegExp::RegExp);
+        }
         else if (!is_column_type(col->type)) {
             elog.log("ERROR: unknown element in block COLUMNS {} at PROCESS_FILE::open_output_files()\n");
             return 1;

@@ -9,6 +9,7 @@
 #include "global_parser.h"
 #include "log_capture.h"
 #include "process_file.h"
+#include "tree_builder.h"
 #include "xml_input_handler.h"
 
 class TstXml : public QObject {
@@ -43,6 +44,8 @@ static Result convert(const QByteArray &blocks, const QByteArray &xml)
     static QByteArray config;
     config = "GLOBALS { COLUMN_SEPARATOR \"|\" }\nINPUTFILE \"x\" { GENERATES MEASUREMENT {\n"
              "MEASUREMENTNAME \"m\" GRANULARITY EVENT\n" + blocks + "\n} }\n";
+    free_tree(GL_param.description_root);
+    GL_param.description_root = nullptr;
     FILE *in = fmemopen(config.data(), size_t(config.size()), "rb");
     global_restart(in);
     GL_param.line_number = 1;
