@@ -69,6 +69,12 @@ expect_log "broken configuration" "syntax error in line 5"
 expect_log "broken configuration" "ERROR: during global_parse() - file was: \"$CASE/broken.conf\""
 expect_log "broken configuration" "ERROR: error in configuration file"
 
+# A configuration file that opens but cannot be read: the scanner's fatal error, status 2.
+mkdir -p "$CASE/conf.d"
+run_strandor -c "$CASE/conf.d"
+expect_status "unreadable configuration" 2
+grep -q "input in flex scanner failed" "$CASE/stderr" && ok || fail "unreadable configuration: scanner message"
+
 printf 'GLOBALS { }\n' >"$CASE/empty.conf"
 printf 'GLOBALS { VERSION "V1" }\n' >"$CASE/v1.conf"
 run_strandor -c "$CASE/broken.conf" -c "$CASE/v1.conf" -i "$CASE/input" -o "$CASE/output" extra words
