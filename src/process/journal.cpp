@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <cerrno>
@@ -17,14 +18,20 @@ static QString journal_name(long pid)
     return GL_param.output_path + "/.strandor." + QString::number(pid) + ".journal";
 }
 
+/// Absolute, so that a run started elsewhere finds the same files.
+static QByteArray absolute(const QString &path)
+{
+    return QFile::encodeName(QFileInfo(path).absoluteFilePath());
+}
+
 // Fields are separated by NUL bytes, which no path holds: the removal flag, the input
 // file, then the temporary and the final name of each output file.
 int write_journal(ATTRIBUTE *inputfile, const QString &input_name, bool remove_input)
 {
-    QByteArray record = QByteArray(remove_input ? "1" : "0") + '\0' + QFile::encodeName(input_name);
+    QByteArray record = QByteArray(remove_input ? "1" : "0") + '\0' + absolute(input_name);
     for (ATTRIBUTE *m = inputfile->child; m; m = m->next) {
-        record += '\0' + QFile::encodeName(temporary_name(m->output_name, getpid()));
-        record += '\0' + QFile::encodeName(m->output_name);
+        record += '\0' + absolute(temporary_name(m->output_name, getpid()));
+        record += '\0' + absolute(m->output_name);
     }
     const QString name = journal_name(getpid());
     QFile::remove(name);
