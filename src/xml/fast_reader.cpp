@@ -1,7 +1,6 @@
 #include "fast_reader.h"
 
 #include <QFile>
-#include <QXmlAttributes>
 
 #include <cctype>
 #include <cerrno>
@@ -77,7 +76,6 @@ struct FastReader::Private {
         QString text;
     };
     BlankSlot blanks[65];
-    QXmlAttributes attributes;
     const QString empty;
 
     const QString &name(const xmlChar *prefix, const xmlChar *local);
@@ -189,6 +187,49 @@ static bool raw_blank_in_values(xmlParserCtxtPtr ctxt)
     return false;
 }
 
+/// libxml2's attribute array: local name, prefix, URI, value and value end per attribute.
+class LibxmlAttributes : public AttributeView {
+public:
+    LibxmlAttributes(const xmlChar **attributes, int count) : attributes(attributes), number(count) {}
+    int count() const override { return number; }
+    bool last_value(const QString &local_name, QString *value) const override
+    {
+        for (int i = number - 1; i >= 0; --i) {
+            const xmlChar **a = attributes + 5 * i;
+            if (equals(local_name, reinterpret_cast<const char *>(a[0]))) {
+                const char *begin = reinterpret_cast<const char *>(a[3]);
+                *value = QString::fromUtf8(begin, int(reinterpret_cast<const char *>(a[4]) - begin));
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    static bool equals(const QString &name, const char *utf8)
+    {
+        const QChar *c = name.constData();
+        const int size = name.size();
+        int i = 0;
+        for (; i < size && utf8[i] && uchar(utf8[i]) < 0x80; ++i) {
+            if (c[i].unicode() != ushort(utf8[i]))
+                return false;
+        }
+        if (i == size && !utf8[i])
+            return true;
+        return utf8[i] && uchar(utf8[i]) >= 0x80 && name == QString::fromUtf8(utf8);
+    }
+
+    const xmlChar **attributes;
+    int number;
+};
+
+class NoAttributes : public AttributeView {
+public:
+    int count() const override { return 0; }
+    bool last_value(const QString &, QString *) const override { return false; }
+};
+
 static void on_start_element(void *ctx, const xmlChar *localname, const xmlChar *prefix,
                              const xmlChar *, int, const xmlChar **, int nb_attributes,
                              int, const xmlChar **attributes)
@@ -196,24 +237,20 @@ static void on_start_element(void *ctx, const xmlChar *localname, const xmlChar 
     FastReader::Private *r = reader(ctx);
     if (r->failed || !r->flush())
         return;
-    r->attributes.clear();
-    const QString qname = r->name(prefix, localname); // a copy: attribute names may reuse the slot
+    const QString &qname = r->name(prefix, localname);
     // Where no attribute column can match, the handler does nothing with attributes: it
-    // is then handed none, which spares building them.
+    // is then handed none.
+    bool ok;
     if (nb_attributes > 0 && r->handler->wants_attributes(qname)) {
         if (raw_blank_in_values(static_cast<xmlParserCtxtPtr>(ctx))) {
             r->stop("blank in attribute value");
             return;
         }
-        for (int i = 0; i < nb_attributes; ++i) {
-            const xmlChar **a = attributes + 5 * i;
-            const char *begin = reinterpret_cast<const char *>(a[3]);
-            const int length = int(reinterpret_cast<const char *>(a[4]) - begin);
-            r->attributes.append(r->name(a[1], a[0]), r->empty, r->name(nullptr, a[0]),
-                                 QString::fromUtf8(begin, length));
-        }
+        ok = r->handler->start_element(qname, LibxmlAttributes(attributes, nb_attributes));
+    } else {
+        ok = r->handler->start_element(qname, NoAttributes());
     }
-    if (!r->handler->startElement(r->empty, r->empty, qname, r->attributes))
+    if (!ok)
         r->stop();
 }
 

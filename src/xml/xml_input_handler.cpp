@@ -4,10 +4,21 @@
 #include <QRegExp>
 #include <QTextStream>
 
+#include <cstring>
+
 #include "attribute.h"
 #include "constants.h"
 #include "elog.h"
 #include "gl_param.h"
+
+/// QString equality without a call into the library: names are short, and most differ
+/// in length already.
+static inline bool same_text(const QString &a, const QString &b)
+{
+    const int size = a.size();
+    return size == b.size()
+           && (a.constData() == b.constData() || memcmp(a.constData(), b.constData(), size_t(size) * sizeof(QChar)) == 0);
+}
 
 XMLInputHandler::XMLInputHandler() = default;
 
@@ -77,7 +88,7 @@ bool XMLInputHandler::wants_attributes(const QString &qName)
     if (attributes_everywhere)
         return true;
     for (const QString &name : attribute_elements) {
-        if (name.size() == qName.size() && name == qName)
+        if (same_text(name, qName))
             return true;
     }
     return false;
@@ -121,8 +132,34 @@ static bool has_element_path(const ATTRIBUTE *column)
     return true;
 }
 
+namespace {
+class QtAttributeView : public AttributeView {
+public:
+    explicit QtAttributeView(const QXmlAttributes &atts) : atts(atts) {}
+    int count() const override { return atts.length(); }
+    bool last_value(const QString &local_name, QString *value) const override
+    {
+        for (int i = atts.length() - 1; i >= 0; --i) {
+            if (atts.localName(i) == local_name) {
+                *value = atts.value(i);
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    const QXmlAttributes &atts;
+};
+} // namespace
+
 bool XMLInputHandler::startElement(const QString &, const QString &, const QString &qName,
                                    const QXmlAttributes &atts)
+{
+    return start_element(qName, QtAttributeView(atts));
+}
+
+bool XMLInputHandler::start_element(const QString &qName, const AttributeView &atts)
 {
     if (element_stack.size() >= MAX_ELEMENT_DEPTH) {
         elog.log(QString("ERROR: element nesting deeper than %1 levels\n").arg(MAX_ELEMENT_DEPTH));
@@ -131,7 +168,7 @@ bool XMLInputHandler::startElement(const QString &, const QString &, const QStri
     element_stack.append(qName);
     character_buffer = CONST_NOT_AVAILABLE;
     // Only ATTRIBUTE_ARG columns take values at an element start, and they read attributes.
-    if (atts.length() == 0)
+    if (atts.count() == 0)
         return true;
     if (!planned)
         make_plans();
@@ -142,7 +179,7 @@ bool XMLInputHandler::startElement(const QString &, const QString &, const QStri
     return true;
 }
 
-bool XMLInputHandler::take_attributes(ATTRIBUTE *columns, const QXmlAttributes &atts)
+bool XMLInputHandler::take_attributes(ATTRIBUTE *columns, const AttributeView &atts)
 {
     for (ATTRIBUTE *col = columns->child; col; col = col->next) {
         if (col->type == tok::ATTRIBUTE_ARG) {
@@ -150,11 +187,8 @@ bool XMLInputHandler::take_attributes(ATTRIBUTE *columns, const QXmlAttributes &
                 return false;
             if (!is_pointer_matching(col->child, col->pointer_count))
                 continue;
-            // Every attribute is visited: of several with that local name the last one wins.
-            for (int i = 0; i < atts.length(); ++i) {
-                if (atts.localName(i) == col->argument)
-                    col->result = atts.value(i);
-            }
+            // Of several attributes with that local name the last one wins.
+            atts.last_value(col->argument, &col->result);
         } else if (!is_column_type(col->type)) {
             elog.log("ERROR: unexpected type in XMLInputHandler::startElement()\n");
         }
@@ -264,9 +298,7 @@ bool XMLInputHandler::is_pointer_matching(ATTRIBUTE *path, int count)
     for (; i < size; ++i) {
         if (!path)
             return false;
-        const QString &name = element_stack.at(i);
-        // Most names differ in length; that test needs no call into the library.
-        if (name.size() != path->text.size() || name != path->text)
+        if (!same_text(element_stack.at(i), path->text))
             return false;
         path = path->next;
     }

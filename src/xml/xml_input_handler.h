@@ -11,6 +11,16 @@ class ATTRIBUTE;
 /// own recursion can exhaust the stack.
 const int MAX_ELEMENT_DEPTH = 4096;
 
+/// The attributes of an element as the handler reads them: how many there are, and the
+/// value of the last one with a given local name. Lets a reader other than
+/// QXmlSimpleReader hand them over without building QXmlAttributes.
+class AttributeView {
+public:
+    virtual ~AttributeView() = default;
+    virtual int count() const = 0;
+    virtual bool last_value(const QString &local_name, QString *value) const = 0;
+};
+
 /// SAX handler: follows the open elements against the chosen description and writes records.
 class XMLInputHandler : public QXmlDefaultHandler {
 public:
@@ -23,6 +33,8 @@ public:
                       const QString &qName, const QXmlAttributes &atts) override;
     bool endElement(const QString &namespaceURI, const QString &localName,
                     const QString &qName) override;
+    /// startElement with the attributes behind a view.
+    bool start_element(const QString &qName, const AttributeView &atts);
     bool characters(const QString &ch) override;
     bool fatalError(const QXmlParseException &exception) override;
     bool startEntity(const QString &name) override;
@@ -48,7 +60,7 @@ private:
     };
     void make_plans();
     bool columns_found(const Plan &plan);
-    bool take_attributes(ATTRIBUTE *columns, const QXmlAttributes &atts);
+    bool take_attributes(ATTRIBUTE *columns, const AttributeView &atts);
     bool evaluate_columns(ATTRIBUTE *columns);
     void evaluate_column(ATTRIBUTE *column);
     void convert_column(ATTRIBUTE *column);
