@@ -359,19 +359,34 @@ int XMLInputHandler::write_record(const Plan &plan)
     elog.debug(3, "CALLED: XMLInputHandler::write_output_files()\n");
     if (!columns_found(plan))
         return 1;
-    // The line is put together first: one stream call per record instead of one per field.
-    line.resize(0);
+    // The line is put together first, sized once and copied field by field: one stream
+    // call per record instead of one per field.
+    int size = DEFAULT_RECORD_SEPARATOR.size();
     for (ATTRIBUTE *col = plan.columns->child; col; col = col->next) {
         if (col->type == tok::UTC_FILESTAMP)
-            line += file_stamp;
+            size += file_stamp.size();
         else if (is_column_type(col->type))
-            line += col->result;
+            size += col->result.size();
         else
             elog.log("ERROR: missing ATTRIBUTE type in XMLInputHandler::write_output_files()\n");
         if (col->next)
-            line += GL_param.column_separator;
+            size += GL_param.column_separator.size();
     }
-    line += DEFAULT_RECORD_SEPARATOR;
+    line.resize(size);
+    QChar *at = line.data();
+    auto put = [&at](const QString &text) {
+        memcpy(static_cast<void *>(at), text.constData(), size_t(text.size()) * sizeof(QChar));
+        at += text.size();
+    };
+    for (ATTRIBUTE *col = plan.columns->child; col; col = col->next) {
+        if (col->type == tok::UTC_FILESTAMP)
+            put(file_stamp);
+        else if (is_column_type(col->type))
+            put(col->result);
+        if (col->next)
+            put(GL_param.column_separator);
+    }
+    put(DEFAULT_RECORD_SEPARATOR);
     QTextStream &out = *plan.measurement->stream;
     out << line;
     if (out.status() != QTextStream::Ok) {
