@@ -10,10 +10,9 @@ WORK=${BENCH_DIR:-build/bench}
 command -v xmllint >/dev/null && [ -x /usr/bin/time ] || {
     apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq libxml2-utils time >/dev/null; }
 [ -x build/src/driver/strandor ] || sh tools/setup.sh
-cmake -S . -B build-qt -DSTRANDOR_QT_READER_ONLY=ON >/dev/null
-cmake --build build-qt --target strandor -j "$(nproc)" >/dev/null
+cmake --build build --target strandor strandor-qtreader -j "$(nproc)" >/dev/null
 FAST=$PWD/build/src/driver/strandor
-QT=$PWD/build-qt/src/driver/strandor
+QT=$PWD/build/src/driver/strandor-qtreader
 CONF=$PWD/bench/bench.conf
 
 mkdir -p "$WORK/corpus/dir20"
