@@ -108,7 +108,7 @@ rm -f "$WORK/huge_20240101_0011.xml"
 # A file removed between the listing and its worker.
 new_case removed
 conf
-perl -e 'print "<d>", "<v>x</v>" x 1000000, "</d>"' >"$CASE/input/a_20240101_0001.xml"
+perl -e 'print "<d>", "<v>x</v>" x 3000000, "</d>"' >"$CASE/input/a_20240101_0001.xml"
 printf '<d><v>b</v></d>' >"$CASE/input/b_20240101_0002.xml"
 ( cd "$CASE" && "$STRANDOR" -c strandor.conf -i input -o output -t 1 >stdout 2>stderr ) &
 for _ in $(seq 1 500); do grep -q "processing file = a_" "$CASE/stderr" 2>/dev/null && break; sleep 0.01; done
