@@ -123,6 +123,17 @@ cmp -s "$CASE/tree" "$CASE/tree.expected" && ok || fail "-d 1 lists the descript
 run_strandor -c "$CASE/tree.conf" -i "$CASE/input" -o "$CASE/output"
 expect_no_log "-d 0 lists no tree" "INPUTFILE = ^x"
 
+# Paths with non-ASCII characters are taken as the file system names them.
+mkdir -p "$CASE/Süd/in" "$CASE/Süd/out"
+printf 'GLOBALS { }\nINPUTFILE "xml" { GENERATES MEASUREMENT { MEASUREMENTNAME "m" GRANULARITY EVENT MATCH { VOID } COLUMNS { } } }\n' >"$CASE/Süd/ü.conf"
+printf '<r/>' >"$CASE/Süd/in/a_20240101_0001.xml"
+run_strandor -c "$CASE/Süd/ü.conf" -i "$CASE/Süd/in" -o "$CASE/Süd/out"
+expect_status "non-ASCII paths" 0
+expect_log "non-ASCII paths" "INFO: input_path: <$CASE/Süd/in/>"
+expect_listing "non-ASCII paths" "$CASE/Süd/out" "2401010001_E_m_.data"
+run_strandor -c "$CASE/Süd/nö.conf"
+expect_log "non-ASCII configuration name" "ERROR: could not open configuration file \"$CASE/Süd/nö.conf\""
+
 # Input directory: missing, a plain file, empty.
 run_strandor -c "$CASE/v1.conf" -i "$CASE/nowhere"
 expect_status "missing input directory" 1

@@ -1,5 +1,7 @@
 #include "gl_param.h"
 
+#include <QFile>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -93,14 +95,16 @@ int GL_PARAM::parse_options(int argc, char **argv)
             for (const char *line : USAGE_TEXT)
                 puts(line);
             exit(0);
+        // Paths are decoded as the file system names them, so that a directory named
+        // with non-ASCII characters is found.
         case 'c':
-            configuration_file = QString::fromLatin1(optarg);
+            configuration_file = QFile::decodeName(optarg);
             break;
         case 'i':
-            input_path = QString::fromLatin1(optarg) + "/";
+            input_path = QFile::decodeName(optarg) + "/";
             break;
         case 'o':
-            output_path = QString::fromLatin1(optarg) + "/";
+            output_path = QFile::decodeName(optarg) + "/";
             break;
         case 't':
             parallel_processes = parse_process_count(optarg);
@@ -132,7 +136,7 @@ int GL_PARAM::parse_options(int argc, char **argv)
 int GL_PARAM::read_configuration_file()
 {
     elog.debug(3, "CALLED: GL_PARAM::read_configuration()\n");
-    const QByteArray name = configuration_file.toLatin1();
+    const QByteArray name = QFile::encodeName(configuration_file);
     elog.debug(4, QString::asprintf("parsing file \"%s\"\n", name.constData()));
 
     FILE *file = fopen(name.constData(), "rb");
