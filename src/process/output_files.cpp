@@ -263,12 +263,18 @@ int PROCESS_FILE::publish_output_files(ATTRIBUTE *inputfile)
             return 1;
         }
     }
+    // Usually all files share one directory: each directory is synced once.
+    QStringList synced;
     for (ATTRIBUTE *m = inputfile->child; m; m = m->next) {
+        const QString directory = QFileInfo(m->output_name).absolutePath();
+        if (synced.contains(directory))
+            continue;
         if (!sync_directory(m->output_name)) {
             log_write_failed(m->output_name);
             discard_output_files(inputfile, published);
             return 1;
         }
+        synced << directory;
     }
     return 0;
 }

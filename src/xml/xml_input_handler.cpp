@@ -203,7 +203,7 @@ bool XMLInputHandler::endElement(const QString &, const QString &, const QString
     for (const Plan &plan : plans) {
         if (!columns_found(plan) || !evaluate_columns(plan.columns))
             return false;
-        if (should_write(plan.measurement) && write_record(plan) != 0) {
+        if (needs_met(plan) && write_record(plan) != 0) {
             elog.log("ERROR: problem during writing data\n");
             return false;
         }
@@ -320,7 +320,12 @@ ATTRIBUTE *XMLInputHandler::match_items(const Plan &plan)
 bool XMLInputHandler::should_write(ATTRIBUTE *measurement)
 {
     const Plan *plan = plan_of(measurement);
-    ATTRIBUTE *items = plan ? match_items(*plan) : nullptr;
+    return plan && needs_met(*plan);
+}
+
+bool XMLInputHandler::needs_met(const Plan &plan)
+{
+    ATTRIBUTE *items = match_items(plan);
     if (!items)
         return false;
     if (items->type == tok::VOID)
@@ -336,8 +341,13 @@ bool XMLInputHandler::should_write(ATTRIBUTE *measurement)
 
 void XMLInputHandler::reset_needs(ATTRIBUTE *measurement)
 {
-    const Plan *plan = plan_of(measurement);
-    for (ATTRIBUTE *n = plan ? match_items(*plan) : nullptr; n; n = n->next) {
+    if (const Plan *plan = plan_of(measurement))
+        clear_needs(*plan);
+}
+
+void XMLInputHandler::clear_needs(const Plan &plan)
+{
+    for (ATTRIBUTE *n = match_items(plan); n; n = n->next) {
         if (n->type == tok::NEEDS)
             n->satisfied = false;
     }
@@ -393,6 +403,6 @@ int XMLInputHandler::write_record(const Plan &plan)
         elog.log(QString("ERROR: could not write file %1\n").arg(plan.measurement->output_name));
         return 1;
     }
-    reset_needs(plan.measurement);
+    clear_needs(plan);
     return 0;
 }

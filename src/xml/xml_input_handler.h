@@ -66,6 +66,9 @@ private:
     void convert_column(ATTRIBUTE *column);
     void regexp_column(ATTRIBUTE *column);
     ATTRIBUTE *match_items(const Plan &plan);
+    /// should_write and reset_needs for a measurement whose plan is at hand.
+    bool needs_met(const Plan &plan);
+    void clear_needs(const Plan &plan);
     int write_record(const Plan &plan);
     const Plan *plan_of(ATTRIBUTE *measurement);
 
