@@ -14,9 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FILE *in = size ? fmemopen(const_cast<uint8_t *>(data), size, "rb") : fopen("/dev/null", "rb");
     if (!in)
         return 0;
-    global_restart(in);
-    GL_param.line_number = 1;
-    if (global_parse() == 0)
+    if (parse_configuration(in) == 0)
         ATTRIBUTE().dump(GL_param.description_root, 0);
     fclose(in);
     free_tree(GL_param.description_root);

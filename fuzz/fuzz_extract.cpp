@@ -53,9 +53,7 @@ static void set_up()
     GL_param.output_path = work->path() + "/output";
     GL_param.debug_level = 1; // keeps the input, which is removed here
     FILE *in = fmemopen(const_cast<char *>(CONFIG), sizeof CONFIG - 1, "rb");
-    global_restart(in);
-    GL_param.line_number = 1;
-    if (global_parse() != 0)
+    if (parse_configuration(in) != 0)
         abort();
     fclose(in);
 }

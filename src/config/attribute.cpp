@@ -4,8 +4,7 @@
 #include "elog.h"
 
 ATTRIBUTE::ATTRIBUTE()
-    : next(nullptr), child(nullptr), type(0), sub_type(0), file(nullptr), stream(nullptr),
-      regexp(nullptr), pointer_count(0), satisfied(false)
+    : next(nullptr), child(nullptr), type(0), sub_type(0), file(nullptr), regexp(nullptr), pointer_count(0), satisfied(false)
 {
 }
 
@@ -43,7 +42,7 @@ void ATTRIBUTE::clear_result()
     for (ATTRIBUTE *n = this; n; n = n->next) {
         if (n->type == tok::COLUMNS) {
             for (ATTRIBUTE *col = n->child; col; col = col->next)
-                col->result = CONST_NOT_AVAILABLE;
+                col->result.clear();
         }
         if (n->child)
             n->child->clear_result();

@@ -1,13 +1,13 @@
 #ifndef STRANDOR_CONFIG_ATTRIBUTE_H
 #define STRANDOR_CONFIG_ATTRIBUTE_H
 
+#include <QByteArray>
 #include <QString>
 
 #include "type_codes.h"
 
-class QFile;
+class DATA_FILE;
 class QRegExp;
-class QTextStream;
 
 /// One node of the record description tree: first-child / next-sibling lists.
 class ATTRIBUTE {
@@ -25,10 +25,11 @@ public:
     int sub_type;
     QString text;
     QString argument;
-    QFile *file;
-    QTextStream *stream;
+    /// MEASUREMENT only: its output file while it is written.
+    DATA_FILE *file;
     QRegExp *regexp;
-    QString result;
+    /// Column value as UTF-8 bytes, as it goes into the record.
+    QByteArray result;
     /// MEASUREMENT only: the final path of its output file, for messages and publication.
     QString output_name;
     int pointer_count;

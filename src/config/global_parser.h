@@ -9,4 +9,8 @@ void global_restart(FILE *input);
 int global_parse();
 void global_error(const char *message);
 
+/// Parses a whole configuration from the start of input (the scanner restarted, line
+/// numbers from 1): 0 on success, as global_parse.
+int parse_configuration(FILE *input);
+
 #endif

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "attribute.h"
+#include "data_file.h"
 
 QString unquote(char *text)
 {
@@ -56,7 +57,6 @@ void free_tree(ATTRIBUTE *node)
     while (node) {
         ATTRIBUTE *next = node->next;
         free_tree(node->child);
-        delete node->stream;
         delete node->file;
         delete node->regexp;
         delete node;

@@ -147,7 +147,7 @@ static int parse_text(const QByteArray &text, QString *log = nullptr)
     reset_settings();
     LogCapture capture;
     FILE *in = scan_bytes(text);
-    const int result = global_parse();
+    const int result = parse_configuration(in);
     fclose(in);
     const QString messages = capture.text();
     if (log)

@@ -7,8 +7,9 @@
 
 #include "attribute.h"
 #include "elog.h"
+#include "exit_status.h"
 #include "gl_param.h"
-#include "process_file.h"
+#include "publication.h"
 #include "worker_pool.h"
 
 int main(int argc, char **argv)
@@ -31,7 +32,7 @@ int main(int argc, char **argv)
     dir.setPath(GL_param.input_path);
     if (!dir.exists()) {
         elog.log("ERROR: input path " + GL_param.input_path + " does not exist\n");
-        exit(1);
+        exit(exit_status::FAILED);
     }
     // Before the listing: an input whose conversion a killed worker had finished goes now.
     recover_dead_workers();

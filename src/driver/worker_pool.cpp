@@ -9,8 +9,10 @@
 #include <unistd.h>
 
 #include "elog.h"
+#include "exit_status.h"
 #include "gl_param.h"
 #include "process_file.h"
+#include "publication.h"
 
 static void set_sigchld_blocked(bool blocked)
 {
@@ -49,7 +51,7 @@ void fork_new_process()
         const pid_t pid = fork();
         if (pid == -1) {
             elog.log("ERROR: fork() failed - aborting\n");
-            exit(8);
+            exit(exit_status::FORK_FAILED);
         }
         if (pid == 0)
             run_worker(worker);
@@ -110,5 +112,5 @@ void exit_program()
     elog.log(QString("Info (%1/%2) Prozesse erfolgreich konvertiert\n")
                  .arg(GL_param.processes_succeeded)
                  .arg(GL_param.processes_started));
-    exit(GL_param.processes_succeeded == GL_param.processes_started ? 0 : 1);
+    exit(GL_param.processes_succeeded == GL_param.processes_started ? exit_status::OK : exit_status::FAILED);
 }

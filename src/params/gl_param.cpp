@@ -10,6 +10,7 @@
 
 #include "constants.h"
 #include "elog.h"
+#include "exit_status.h"
 #include "global_parser.h"
 
 const char *const VERSION_BANNER[4] = {
@@ -89,12 +90,12 @@ int GL_PARAM::parse_options(int argc, char **argv)
         switch (c) {
         case 'v':
             print_banner();
-            exit(0);
+            exit(exit_status::OK);
         case 'h':
             print_banner();
             for (const char *line : USAGE_TEXT)
                 puts(line);
-            exit(0);
+            exit(exit_status::OK);
         // Paths are decoded as the file system names them, so that a directory named
         // with non-ASCII characters is found.
         case 'c':
@@ -111,7 +112,7 @@ int GL_PARAM::parse_options(int argc, char **argv)
             if (parallel_processes < 1) {
                 elog.log("ERROR: number of parallel processes must be a positive integer\n");
                 elog.log("ERROR: aborting program\n");
-                exit(4);
+                exit(exit_status::BAD_COMMAND_LINE);
             }
             break;
         case 'd': {
@@ -119,7 +120,7 @@ int GL_PARAM::parse_options(int argc, char **argv)
             if (sscanf(optarg, "%i", &level) != 1 || level < 0 || level > 5) {
                 elog.log("ERROR: debug level must be between 0=off (default) and 5 (extrem noisy)\n");
                 elog.log("ERROR: aborting program\n");
-                exit(4);
+                exit(exit_status::BAD_COMMAND_LINE);
             }
             debug_level = level;
             break;
@@ -127,7 +128,7 @@ int GL_PARAM::parse_options(int argc, char **argv)
         default:
             elog.log("ERROR: not expected option found in argument list\n");
             elog.log("HINT: see\n  Option -h\nto get some help\n\n");
-            exit(4);
+            exit(exit_status::BAD_COMMAND_LINE);
         }
     }
     return 0;
@@ -144,15 +145,13 @@ int GL_PARAM::read_configuration_file()
         const int err = errno;
         elog.log(QString::asprintf("ERROR: could not open configuration file \"%s\"\n", name.constData()));
         elog.log(QString::asprintf("ERROR: system strerror() %s\n", strerror(err)));
-        return 2;
+        return exit_status::CONFIG_UNREADABLE;
     }
-    global_restart(file);
-    line_number = 1;
     elog.debug(5, "DEBUG: start parsing\n");
-    if (global_parse() != 0) {
+    if (parse_configuration(file) != 0) {
         fclose(file);
         elog.log(QString::asprintf("ERROR: during global_parse() - file was: \"%s\"\n", name.constData()));
-        return 6;
+        return exit_status::CONFIG_INVALID;
     }
     elog.debug(5, "DEBUG: end parsing\n");
     fclose(file);

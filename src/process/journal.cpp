@@ -1,4 +1,4 @@
-#include "process_file.h"
+#include "publication.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "attribute.h"
+#include "data_file.h"
 #include "elog.h"
 #include "gl_param.h"
 
@@ -40,7 +41,7 @@ int write_journal(ATTRIBUTE *inputfile, const QString &input_name, bool remove_i
                     && journal.write(record) == record.size() && journal.flush()
                     && fsync(journal.handle()) == 0 && sync_directory(name);
     if (!ok) {
-        elog.log(QString("ERROR: could not write file %1\n").arg(name));
+        log_write_failed(name);
         journal.remove();
     }
     return ok ? 0 : 1;
@@ -63,7 +64,7 @@ static void finish_publication(long pid)
     bool complete = fields.size() >= 2 && fields.size() % 2 == 0;
     for (int i = 2; complete && i + 1 < fields.size(); i += 2) {
         if (QFile::exists(QFile::decodeName(fields[i])) && rename_no_replace(fields[i], fields[i + 1]) != 0) {
-            elog.log(QString("ERROR: file %1 already exists - aborting \n").arg(QFile::decodeName(fields[i + 1])));
+            log_exists(QFile::decodeName(fields[i + 1]));
             complete = false;
         }
         complete = complete && QFile::exists(QFile::decodeName(fields[i + 1]));

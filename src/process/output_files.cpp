@@ -4,7 +4,6 @@
 #include <QFileInfo>
 #include <QRegExp>
 #include <QRegularExpression>
-#include <QTextStream>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -13,8 +12,10 @@
 
 #include "attribute.h"
 #include "constants.h"
+#include "data_file.h"
 #include "elog.h"
 #include "gl_param.h"
+#include "publication.h"
 
 QString temporary_name(const QString &final_name, long pid)
 {
@@ -23,14 +24,9 @@ QString temporary_name(const QString &final_name, long pid)
            + QString::number(pid) + ".part";
 }
 
-static void log_exists(const QString &path)
+void log_exists(const QString &path)
 {
     elog.log(QString("ERROR: file %1 already exists - aborting \n").arg(path));
-}
-
-static void log_write_failed(const QString &path)
-{
-    elog.log(QString("ERROR: could not write file %1\n").arg(path));
 }
 
 static const char *granularity_letter(int sub_type)
@@ -103,13 +99,14 @@ static int create_output_file(ATTRIBUTE *inputfile, ATTRIBUTE *m, const QString 
     }
     m->output_name = path;
     const QString temp = temporary_name(path, getpid());
-    QFile::remove(temp); // left by a dead worker that had our pid
-    m->file = new QFile(temp);
-    if (!m->file->open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+    const QByteArray temp_name = QFile::encodeName(temp);
+    unlink(temp_name.constData()); // left by a dead worker that had our pid
+    const int fd = open(temp_name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
         elog.log(QString("ERROR: could not open file %1\n").arg(path));
         return 1;
     }
-    m->stream = new QTextStream(m->file);
+    m->file = new DATA_FILE(fd);
     return 0;
 }
 
@@ -121,17 +118,17 @@ static int write_header(ATTRIBUTE *m)
         return 1;
     }
     columns->clear_result();
-    QTextStream &out = *m->stream;
+    QString header;
     for (ATTRIBUTE *col = columns->child; col; col = col->next) {
         if (col->type == tok::ATTRIBUTE_REGEXP) {
-            delete col->regexp; // compiled already when a first reading was given up
-            col->regexp = new QRegExp(col->argument, Qt::CaseSensitive, QRegExp::RegExp);
+            if (!col->regexp)
+                col->regexp = new QRegExp(col->argument, Qt::CaseSensitive, QRegExp::RegExp);
         }
         else if (!is_column_type(col->type)) {
             elog.log("ERROR: unknown element in block COLUMNS {} at PROCESS_FILE::open_output_files()\n");
             return 1;
         }
-        out << col->text;
+        header += col->text;
         if (col->text.size() > GL_param.max_header_size) {
             elog.log(QString("ERROR: not allowed column size for \"%1\" > %2 chars\n")
                          .arg(col->text)
@@ -139,9 +136,10 @@ static int write_header(ATTRIBUTE *m)
             return 1;
         }
         if (col->next)
-            out << GL_param.column_separator;
+            header += GL_param.column_separator;
         col->pointer_count = count_nodes(col->child);
     }
+    m->file->append((header + DEFAULT_RECORD_SEPARATOR).toUtf8());
     return 0;
 }
 
@@ -182,7 +180,6 @@ int PROCESS_FILE::open_output_files(ATTRIBUTE *inputfile)
             return 1;
         if (write_header(m) != 0 || prepare_match(m) != 0)
             return 1;
-        *m->stream << DEFAULT_RECORD_SEPARATOR;
     }
     return 0;
 }
@@ -190,21 +187,9 @@ int PROCESS_FILE::open_output_files(ATTRIBUTE *inputfile)
 /// Flushes, syncs and closes one output file; false if any of it failed.
 static bool close_one(ATTRIBUTE *m)
 {
-    bool ok = true;
-    if (m->stream) {
-        m->stream->flush();
-        ok = m->stream->status() == QTextStream::Ok;
-        delete m->stream;
-        m->stream = nullptr;
-    }
-    if (m->file) {
-        ok = m->file->flush() && ok;
-        ok = ok && m->file->isOpen() && fsync(m->file->handle()) == 0;
-        m->file->close();
-        ok = ok && m->file->error() == QFileDevice::NoError;
-        delete m->file;
-        m->file = nullptr;
-    }
+    const bool ok = m->file && m->file->finish();
+    delete m->file;
+    m->file = nullptr;
     return ok;
 }
 
@@ -283,8 +268,6 @@ void PROCESS_FILE::discard_output_files(ATTRIBUTE *inputfile, int published)
 {
     int index = 0;
     for (ATTRIBUTE *m = inputfile->child; m && m->type == tok::MEASUREMENT; m = m->next, ++index) {
-        delete m->stream;
-        m->stream = nullptr;
         delete m->file;
         m->file = nullptr;
         if (m->output_name.isEmpty())

@@ -5,14 +5,18 @@
 #include <QRegExp>
 #include <QRegularExpression>
 #include <QTime>
-#include <QXmlSimpleReader>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "attribute.h"
 #include "constants.h"
 #include "elog.h"
+#include "exit_status.h"
 #include "gl_param.h"
-#include "fast_reader.h"
+#include "publication.h"
 #include "xml_input_handler.h"
+#include "xml_reader.h"
 
 PROCESS_FILE::PROCESS_FILE()
 {
@@ -23,8 +27,8 @@ int PROCESS_FILE::start(QString input_directory, QString file_name)
 {
     elog.debug(3, "CALLED: PROCESS_FILE::start()\n");
     const QString input_name = input_directory + "/" + file_name;
-    QFile input(input_name);
-    if (!input.open(QIODevice::ReadOnly | QIODevice::Text))
+    const int input = open(QFile::encodeName(input_name).constData(), O_RDONLY | O_CLOEXEC);
+    if (input < 0)
         elog.log("ERROR: opening file " + input_name + "\n");
 
     set_file_time(file_name);
@@ -39,15 +43,19 @@ int PROCESS_FILE::start(QString input_directory, QString file_name)
     if (open_output_files(inputfile) != 0) {
         elog.log("ERROR: could not open output files\n");
         discard_output_files(inputfile, 0);
-        return 1;
+        return exit_status::FAILED;
     }
-    if (!parse(input, input_name)) {
+    XMLInputHandler handler;
+    const bool parsed = input >= 0 && XML_READER(&handler).parse(input);
+    if (input >= 0)
+        close(input);
+    if (!parsed) {
         elog.log("ERROR: parsing unsuccessful\n");
         discard_output_files(inputfile, 0);
-        return 1;
+        return exit_status::FAILED;
     }
     elog.log("INFO: parsing successful\n");
-    return finish(inputfile, input, input_name);
+    return finish(inputfile, input_name);
 }
 
 void PROCESS_FILE::set_file_time(const QString &file_name)
@@ -68,73 +76,31 @@ void PROCESS_FILE::set_file_time(const QString &file_name)
     }
 }
 
-bool PROCESS_FILE::parse(QFile &input, [[maybe_unused]] const QString &input_name)
-{
-#ifndef STRANDOR_QT_READER_ONLY
-    // The fast reader's messages count only if it gets through; otherwise the file is
-    // converted anew by QXmlSimpleReader, whose messages and decisions then stand.
-    elog.hold();
-    QString reason;
-    {
-        XMLInputHandler handler;
-        FastReader reader(&handler);
-        if (reader.parse(input_name)) {
-            elog.release();
-            return true;
-        }
-        reason = reader.reason();
-    }
-    elog.drop_held();
-    ATTRIBUTE *inputfile = GL_param.current_inputfile;
-    discard_output_files(inputfile, 0);
-    const int reopened = open_output_files(inputfile);
-    if (reopened == 0)
-        elog.drop_held(); // the same traces as the first opening
-    elog.release();
-    if (reopened != 0) {
-        elog.log("ERROR: could not open output files\n");
-        return false;
-    }
-    elog.debug(4, "DEBUG: fast reader gave up (" + reason + "), reading again with QXmlSimpleReader\n");
-#endif
-    return parse_with_qt(input);
-}
-
-bool PROCESS_FILE::parse_with_qt(QFile &input)
-{
-    QXmlInputSource source(&input);
-    QXmlSimpleReader reader;
-    XMLInputHandler handler;
-    reader.setContentHandler(&handler);
-    reader.setErrorHandler(&handler);
-    return reader.parse(&source);
-}
-
 // Output is published and made durable before the input goes, so that a crash at any
 // point leaves either the input or its complete output.
-int PROCESS_FILE::finish(ATTRIBUTE *inputfile, QFile &input, const QString &input_name)
+int PROCESS_FILE::finish(ATTRIBUTE *inputfile, const QString &input_name)
 {
     if (close_output_files(inputfile) != 0) {
         elog.log("ERROR: could not close output files\n");
         discard_output_files(inputfile, 0);
-        return 1;
+        return exit_status::FAILED;
     }
     const bool remove_input = GL_param.debug_level == 0;
     if (write_journal(inputfile, input_name, remove_input) != 0) {
         discard_output_files(inputfile, 0);
-        return 1;
+        return exit_status::FAILED;
     }
     if (publish_output_files(inputfile) != 0) {
         remove_journal();
-        return 1;
+        return exit_status::FAILED;
     }
-    if (remove_input && !input.remove()) {
+    if (remove_input && unlink(QFile::encodeName(input_name).constData()) != 0) {
         elog.log(QString("ERROR: could not delete file %1\n").arg(input_name));
         remove_journal();
-        return 1;
+        return exit_status::FAILED;
     }
     remove_journal();
-    return 0;
+    return exit_status::OK;
 }
 
 int PROCESS_FILE::find_current_inputfile(QString file_name)
@@ -143,7 +109,7 @@ int PROCESS_FILE::find_current_inputfile(QString file_name)
     for (ATTRIBUTE *n = GL_param.description_root; n; n = n->next) {
         if (n->type != tok::INPUTFILE) {
             elog.log("ERROR: expected token INPUTFILE\n");
-            return 1;
+            return exit_status::FAILED;
         }
         QRegExp pattern(n->text, Qt::CaseSensitive, QRegExp::RegExp);
         if (pattern.indexIn(file_name, 0) >= 0) {
@@ -151,5 +117,5 @@ int PROCESS_FILE::find_current_inputfile(QString file_name)
             return 0;
         }
     }
-    return 22;
+    return exit_status::NO_DESCRIPTION;
 }

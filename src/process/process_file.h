@@ -4,7 +4,6 @@
 #include <QString>
 
 class ATTRIBUTE;
-class QFile;
 
 /// Converts one input file inside one worker process.
 class PROCESS_FILE {
@@ -24,26 +23,7 @@ public:
 
 private:
     void set_file_time(const QString &file_name);
-    bool parse(QFile &input, const QString &input_name);
-    bool parse_with_qt(QFile &input);
-    int finish(ATTRIBUTE *inputfile, QFile &input, const QString &input_name);
+    int finish(ATTRIBUTE *inputfile, const QString &input_name);
 };
-
-/// Hidden name in the output directory under which a worker writes a file before publishing it.
-QString temporary_name(const QString &final_name, long pid);
-/// rename() that fails with EEXIST instead of replacing an existing file.
-int rename_no_replace(const QByteArray &from, const QByteArray &to);
-/// Syncs the directory that holds the file at path.
-bool sync_directory(const QString &path);
-
-/// The journal of a publication: written before the first output file is moved to its
-/// final name, removed when the input file is gone, so that a worker killed in between
-/// leaves a record from which the next run finishes its work.
-int write_journal(ATTRIBUTE *inputfile, const QString &input_name, bool remove_input);
-void remove_journal();
-/// Finishes the publication of a dead worker and removes its temporary files.
-void recover_worker(long pid);
-/// The same for every dead worker that left files in the output directory.
-void recover_dead_workers();
 
 #endif

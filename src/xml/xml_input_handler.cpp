@@ -2,107 +2,80 @@
 
 #include <QDateTime>
 #include <QRegExp>
-#include <QTextStream>
 
 #include <cstring>
 
 #include "attribute.h"
 #include "constants.h"
+#include "data_file.h"
 #include "elog.h"
 #include "gl_param.h"
 
-/// QString equality without a call into the library: names are short, and most differ
-/// in length already.
-static inline bool same_text(const QString &a, const QString &b)
+/// Copies into the bytes already held by to: no allocation once a value has been seen.
+static void assign(QByteArray &to, const char *data, int size)
 {
-    const int size = a.size();
-    return size == b.size()
-           && (a.constData() == b.constData() || memcmp(a.constData(), b.constData(), size_t(size) * sizeof(QChar)) == 0);
+    to.resize(size);
+    if (size > 0)
+        memcpy(to.data(), data, size_t(size));
 }
 
-XMLInputHandler::XMLInputHandler() = default;
-
-XMLInputHandler::~XMLInputHandler() = default;
-
-bool XMLInputHandler::startDocument()
+static std::vector<XML_NAME> resolve_path(const ATTRIBUTE *node, const XML_INTERN &intern)
 {
-    return true;
+    std::vector<XML_NAME> path;
+    for (; node; node = node->next) {
+        // Names are written as qualified names: the prefix goes up to the first colon.
+        const QByteArray name = node->text.toUtf8();
+        const int colon = name.indexOf(':');
+        XML_NAME resolved;
+        if (colon > 0) {
+            resolved.prefix = intern(name.left(colon));
+            resolved.local = intern(name.mid(colon + 1));
+        } else {
+            resolved.local = intern(name);
+        }
+        path.push_back(resolved);
+    }
+    return path;
 }
 
-bool XMLInputHandler::endDocument()
+void XMLInputHandler::startDocument(const XML_INTERN &intern)
 {
-    return true;
-}
-
-bool XMLInputHandler::startEntity(const QString &)
-{
-    return true;
-}
-
-bool XMLInputHandler::characters(const QString &ch)
-{
-    character_buffer = ch;
-    return true;
-}
-
-bool XMLInputHandler::fatalError(const QXmlParseException &exception)
-{
-    elog.log(QString("ERROR: error detected in line %1 column %2: %3\n")
-                 .arg(exception.lineNumber())
-                 .arg(exception.columnNumber())
-                 .arg(exception.message()));
-    return false;
-}
-
-void XMLInputHandler::make_plans()
-{
-    planned = true;
-    file_stamp = GL_param.file_time.toString(GL_param.time_format);
+    element_stack.clear();
+    element_stack.reserve(64);
+    character_buffer.reserve(256);
+    file_stamp = GL_param.file_time.toString(GL_param.time_format).toUtf8();
+    separator = GL_param.column_separator.toUtf8();
+    record_separator = DEFAULT_RECORD_SEPARATOR.toUtf8();
+    plans.clear();
     for (ATTRIBUTE *m = GL_param.current_inputfile->child; m; m = m->next) {
-        Plan plan{m, nullptr, nullptr};
+        Plan plan{m, nullptr, nullptr, {}, {}};
         if (m->type == tok::MEASUREMENT) {
             plan.columns = m->find(tok::COLUMNS);
             plan.match = m->find(tok::MATCH);
         }
         for (ATTRIBUTE *col = plan.columns ? plan.columns->child : nullptr; col; col = col->next) {
-            if (col->type != tok::ATTRIBUTE_ARG)
-                continue;
-            ATTRIBUTE *last = col->child;
-            while (last && last->next)
-                last = last->next;
-            if (!last || last->type != tok::POINTER)
-                attributes_everywhere = true;
-            else if (!attribute_elements.contains(last->text))
-                attribute_elements.append(last->text);
+            Column column{col, resolve_path(col->child, intern), nullptr, col->argument.toUtf8()};
+            if (col->type == tok::ATTRIBUTE_ARG)
+                column.attribute = intern(col->argument.toUtf8());
+            col->result.reserve(16);
+            plan.column_list.push_back(column);
         }
-        if (m->type != tok::MEASUREMENT || !plan.columns)
-            attributes_everywhere = true;
-        plans.append(plan);
+        for (ATTRIBUTE *n = plan.match ? plan.match->child : nullptr; n; n = n->next)
+            plan.needs.push_back(Need{n, resolve_path(n->child, intern)});
+        plans.push_back(std::move(plan));
     }
 }
 
-bool XMLInputHandler::wants_attributes(const QString &qName)
+bool XMLInputHandler::characters(const char *text, int size)
 {
-    if (!planned)
-        make_plans();
-    if (attributes_everywhere)
-        return true;
-    for (const QString &name : attribute_elements) {
-        if (same_text(name, qName))
-            return true;
-    }
+    assign(character_buffer, text, size);
+    return true;
+}
+
+bool XMLInputHandler::fatalError(long line, long column, const QString &message)
+{
+    elog.log(QString("ERROR: error detected in line %1 column %2: %3\n").arg(line).arg(column).arg(message));
     return false;
-}
-
-const XMLInputHandler::Plan *XMLInputHandler::plan_of(ATTRIBUTE *measurement)
-{
-    if (!planned)
-        make_plans();
-    for (const Plan &plan : plans) {
-        if (plan.measurement == measurement)
-            return &plan;
-    }
-    return nullptr;
 }
 
 /// False after logging why the walk cannot go on with this measurement.
@@ -132,63 +105,36 @@ static bool has_element_path(const ATTRIBUTE *column)
     return true;
 }
 
-namespace {
-class QtAttributeView : public AttributeView {
-public:
-    explicit QtAttributeView(const QXmlAttributes &atts) : atts(atts) {}
-    int count() const override { return atts.length(); }
-    bool last_value(const QString &local_name, QString *value) const override
-    {
-        for (int i = atts.length() - 1; i >= 0; --i) {
-            if (atts.localName(i) == local_name) {
-                *value = atts.value(i);
-                return true;
-            }
-        }
-        return false;
-    }
-
-private:
-    const QXmlAttributes &atts;
-};
-} // namespace
-
-bool XMLInputHandler::startElement(const QString &, const QString &, const QString &qName,
-                                   const QXmlAttributes &atts)
+bool XMLInputHandler::startElement(const XML_NAME &qName, const AttributeView &atts)
 {
-    return start_element(qName, QtAttributeView(atts));
-}
-
-bool XMLInputHandler::start_element(const QString &qName, const AttributeView &atts)
-{
-    if (element_stack.size() >= MAX_ELEMENT_DEPTH) {
+    if (int(element_stack.size()) >= MAX_ELEMENT_DEPTH) {
         elog.log(QString("ERROR: element nesting deeper than %1 levels\n").arg(MAX_ELEMENT_DEPTH));
         return false;
     }
-    element_stack.append(qName);
-    character_buffer = CONST_NOT_AVAILABLE;
-    // Only ATTRIBUTE_ARG columns take values at an element start, and they read attributes.
+    element_stack.push_back(qName);
+    character_buffer.resize(0);
+    // Only ARGATTRIBUTE columns take values at an element start, and they read attributes.
     if (atts.count() == 0)
         return true;
-    if (!planned)
-        make_plans();
-    for (const Plan &plan : plans) {
-        if (!columns_found(plan) || !take_attributes(plan.columns, atts))
+    for (Plan &plan : plans) {
+        if (!columns_found(plan) || !take_attributes(plan, atts))
             return false;
     }
     return true;
 }
 
-bool XMLInputHandler::take_attributes(ATTRIBUTE *columns, const AttributeView &atts)
+bool XMLInputHandler::take_attributes(Plan &plan, const AttributeView &atts)
 {
-    for (ATTRIBUTE *col = columns->child; col; col = col->next) {
+    for (Column &column : plan.column_list) {
+        ATTRIBUTE *col = column.node;
         if (col->type == tok::ATTRIBUTE_ARG) {
             if (!has_element_path(col))
                 return false;
-            if (!is_pointer_matching(col->child, col->pointer_count))
-                continue;
+            const char *value;
+            int size;
             // Of several attributes with that local name the last one wins.
-            atts.last_value(col->argument, &col->result);
+            if (is_pointer_matching(column.path) && atts.last_value(column.attribute, &value, &size))
+                assign(col->result, value, size);
         } else if (!is_column_type(col->type)) {
             elog.log("ERROR: unexpected type in XMLInputHandler::startElement()\n");
         }
@@ -196,38 +142,36 @@ bool XMLInputHandler::take_attributes(ATTRIBUTE *columns, const AttributeView &a
     return true;
 }
 
-bool XMLInputHandler::endElement(const QString &, const QString &, const QString &qName)
+bool XMLInputHandler::endElement(const XML_NAME &qName)
 {
-    if (!planned)
-        make_plans();
-    for (const Plan &plan : plans) {
-        if (!columns_found(plan) || !evaluate_columns(plan.columns))
+    for (Plan &plan : plans) {
+        if (!columns_found(plan) || !evaluate_columns(plan))
             return false;
-        if (needs_met(plan) && write_record(plan) != 0) {
+        if (should_write(plan) && write_output_files(plan) != 0) {
             elog.log("ERROR: problem during writing data\n");
             return false;
         }
     }
-    if (element_stack.isEmpty() || element_stack.last() != qName) {
+    if (element_stack.empty() || element_stack.back() != qName) {
         elog.log("ERROR: different endElement\n");
         return false;
     }
-    element_stack.removeLast();
+    element_stack.pop_back();
     return true;
 }
 
-bool XMLInputHandler::evaluate_columns(ATTRIBUTE *columns)
+bool XMLInputHandler::evaluate_columns(Plan &plan)
 {
-    for (ATTRIBUTE *col = columns->child; col; col = col->next) {
-        switch (col->type) {
+    for (Column &column : plan.column_list) {
+        switch (column.node->type) {
         case tok::ATTRIBUTE:
         case tok::ATTRIBUTE_BOOL:
         case tok::ATTRIBUTE_CONVERT:
         case tok::ATTRIBUTE_REGEXP:
-            if (!has_element_path(col))
+            if (!has_element_path(column.node))
                 return false;
-            if (is_pointer_matching(col->child, col->pointer_count))
-                evaluate_column(col);
+            if (is_pointer_matching(column.path))
+                evaluate_column(column);
             break;
         case tok::UTC_FILESTAMP:
         case tok::ATTRIBUTE_ARG:
@@ -239,170 +183,125 @@ bool XMLInputHandler::evaluate_columns(ATTRIBUTE *columns)
     return true;
 }
 
-void XMLInputHandler::evaluate_column(ATTRIBUTE *column)
+void XMLInputHandler::evaluate_column(Column &column)
 {
-    switch (column->type) {
+    ATTRIBUTE *col = column.node;
+    switch (col->type) {
     case tok::ATTRIBUTE:
-        column->result = character_buffer;
+        assign(col->result, character_buffer.constData(), character_buffer.size());
         break;
     case tok::ATTRIBUTE_BOOL:
-        column->result = character_buffer == column->argument ? QStringLiteral("1") : QStringLiteral("0");
+        assign(col->result, character_buffer == column.argument ? "1" : "0", 1);
         break;
     case tok::ATTRIBUTE_CONVERT:
-        convert_column(column);
+        convert_column(col);
         break;
     case tok::ATTRIBUTE_REGEXP:
-        regexp_column(column);
+        regexp_column(col);
         break;
     }
 }
 
 void XMLInputHandler::convert_column(ATTRIBUTE *column)
 {
+    const QString text = QString::fromUtf8(character_buffer);
     QDateTime time;
     switch (column->sub_type) {
     case tok::MS_TO_UTC:
     case tok::MS_TO_LOCAL:
-        time.setMSecsSinceEpoch(character_buffer.toLongLong(nullptr, 10));
+        time.setMSecsSinceEpoch(text.toLongLong(nullptr, 10));
         time = time.toTimeSpec(column->sub_type == tok::MS_TO_UTC ? Qt::UTC : Qt::LocalTime);
         break;
     case tok::STRING_TO_LOCAL:
     case tok::STRING_TO_UTC:
-        time = QDateTime::fromString(character_buffer, column->argument);
+        time = QDateTime::fromString(text, column->argument);
         time = time.toTimeSpec(column->sub_type == tok::STRING_TO_UTC ? Qt::UTC : Qt::LocalTime);
         break;
     default:
         elog.log("ERROR: unexpected sub_type in XMLInputHandler::endElement()\n");
         return;
     }
-    column->result = time.toString(GL_param.time_format);
+    column->result = time.toString(GL_param.time_format).toUtf8();
 }
 
 void XMLInputHandler::regexp_column(ATTRIBUTE *column)
 {
-    const int found = column->regexp->indexIn(character_buffer, 0, QRegExp::CaretAtZero);
-    column->result = column->regexp->cap(1);
+    const QString text = QString::fromUtf8(character_buffer);
+    const int found = column->regexp->indexIn(text, 0, QRegExp::CaretAtZero);
+    column->result = column->regexp->cap(1).toUtf8();
     if (found < 0) {
         elog.log(QString("ERROR: regular expression for operator REGEXPATTRIBUTE( pointer, \"%1\" ) "
                          "\"%2\" needs EXACTLY ONE subexpression _ found %3 for %4\n")
-                     .arg(column->argument, column->text, QString::number(found), character_buffer));
+                     .arg(column->argument, column->text, QString::number(found), text));
     }
 }
 
-bool XMLInputHandler::is_pointer_matching(ATTRIBUTE *path, int count)
+bool XMLInputHandler::is_pointer_matching(const std::vector<XML_NAME> &path) const
 {
-    const int size = element_stack.size();
-    int i = size - count;
-    if (i < 0)
+    const size_t count = path.size();
+    const size_t size = element_stack.size();
+    if (count > size)
         return false;
-    for (; i < size; ++i) {
-        if (!path)
+    // Innermost first: that name differs most often.
+    for (size_t i = 1; i <= count; ++i) {
+        if (element_stack[size - i] != path[count - i])
             return false;
-        if (!same_text(element_stack.at(i), path->text))
-            return false;
-        path = path->next;
     }
     return true;
 }
 
-/// The MATCH block's first entry, or null after logging why there is none.
-ATTRIBUTE *XMLInputHandler::match_items(const Plan &plan)
+/// The record-completion test; marks the NEEDS entries that are met now.
+bool XMLInputHandler::should_write(Plan &plan)
 {
     if (!plan.match) {
         elog.log("ERROR: MATCH subelement expected\n");
-        return nullptr;
-    }
-    if (!plan.match->child)
-        elog.log("ERROR: VOID or NEEDS subelement expected\n");
-    return plan.match->child;
-}
-
-bool XMLInputHandler::should_write(ATTRIBUTE *measurement)
-{
-    const Plan *plan = plan_of(measurement);
-    return plan && needs_met(*plan);
-}
-
-bool XMLInputHandler::needs_met(const Plan &plan)
-{
-    ATTRIBUTE *items = match_items(plan);
-    if (!items)
         return false;
-    if (items->type == tok::VOID)
+    }
+    if (plan.needs.empty()) {
+        elog.log("ERROR: VOID or NEEDS subelement expected\n");
+        return false;
+    }
+    if (plan.needs.front().node->type == tok::VOID)
         return true;
     bool all = true;
-    for (ATTRIBUTE *n = items; n; n = n->next) {
-        if (is_pointer_matching(n->child, n->pointer_count))
-            n->satisfied = true;
-        all = all && n->satisfied;
+    for (Need &need : plan.needs) {
+        if (is_pointer_matching(need.path))
+            need.node->satisfied = true;
+        all = all && need.node->satisfied;
     }
     return all;
 }
 
-void XMLInputHandler::reset_needs(ATTRIBUTE *measurement)
+void XMLInputHandler::reset_needs(Plan &plan)
 {
-    if (const Plan *plan = plan_of(measurement))
-        clear_needs(*plan);
-}
-
-void XMLInputHandler::clear_needs(const Plan &plan)
-{
-    for (ATTRIBUTE *n = match_items(plan); n; n = n->next) {
-        if (n->type == tok::NEEDS)
-            n->satisfied = false;
+    for (Need &need : plan.needs) {
+        if (need.node->type == tok::NEEDS)
+            need.node->satisfied = false;
     }
 }
 
-int XMLInputHandler::write_output_files(ATTRIBUTE *measurement)
-{
-    const Plan *plan = plan_of(measurement);
-    if (!plan) {
-        elog.debug(3, "CALLED: XMLInputHandler::write_output_files()\n");
-        elog.log("ERROR: MEASUREMENT expected\n");
-        return 1;
-    }
-    return write_record(*plan);
-}
-
-int XMLInputHandler::write_record(const Plan &plan)
+int XMLInputHandler::write_output_files(Plan &plan)
 {
     elog.debug(3, "CALLED: XMLInputHandler::write_output_files()\n");
     if (!columns_found(plan))
         return 1;
-    // The line is put together first, sized once and copied field by field: one stream
-    // call per record instead of one per field.
-    int size = DEFAULT_RECORD_SEPARATOR.size();
-    for (ATTRIBUTE *col = plan.columns->child; col; col = col->next) {
+    DATA_FILE &out = *plan.measurement->file;
+    for (const Column &column : plan.column_list) {
+        ATTRIBUTE *col = column.node;
         if (col->type == tok::UTC_FILESTAMP)
-            size += file_stamp.size();
+            out.append(file_stamp);
         else if (is_column_type(col->type))
-            size += col->result.size();
+            out.append(col->result);
         else
             elog.log("ERROR: missing ATTRIBUTE type in XMLInputHandler::write_output_files()\n");
         if (col->next)
-            size += GL_param.column_separator.size();
+            out.append(separator);
     }
-    line.resize(size);
-    QChar *at = line.data();
-    auto put = [&at](const QString &text) {
-        memcpy(static_cast<void *>(at), text.constData(), size_t(text.size()) * sizeof(QChar));
-        at += text.size();
-    };
-    for (ATTRIBUTE *col = plan.columns->child; col; col = col->next) {
-        if (col->type == tok::UTC_FILESTAMP)
-            put(file_stamp);
-        else if (is_column_type(col->type))
-            put(col->result);
-        if (col->next)
-            put(GL_param.column_separator);
-    }
-    put(DEFAULT_RECORD_SEPARATOR);
-    QTextStream &out = *plan.measurement->stream;
-    out << line;
-    if (out.status() != QTextStream::Ok) {
-        elog.log(QString("ERROR: could not write file %1\n").arg(plan.measurement->output_name));
+    out.append(record_separator);
+    if (!out.written_when_full()) {
+        log_write_failed(plan.measurement->output_name);
         return 1;
     }
-    clear_needs(plan);
+    reset_needs(plan);
     return 0;
 }

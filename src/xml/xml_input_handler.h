@@ -1,86 +1,92 @@
 #ifndef STRANDOR_XML_XML_INPUT_HANDLER_H
 #define STRANDOR_XML_XML_INPUT_HANDLER_H
 
+#include <QByteArray>
 #include <QString>
-#include <QVector>
-#include <QXmlDefaultHandler>
+
+#include <functional>
+#include <vector>
 
 class ATTRIBUTE;
 
-/// Deepest element nesting accepted; deeper documents are refused before the reader's
-/// own recursion can exhaust the stack.
+/// Deepest element nesting accepted.
 const int MAX_ELEMENT_DEPTH = 4096;
 
-/// The attributes of an element as the handler reads them: how many there are, and the
-/// value of the last one with a given local name. Lets a reader other than
-/// QXmlSimpleReader hand them over without building QXmlAttributes.
+/// An element or attribute name as the reader interns it: within one parse each spelling
+/// of a prefix and of a local part has a single pointer, so names compare by pointer.
+struct XML_NAME {
+    const void *prefix = nullptr;
+    const void *local = nullptr;
+    bool operator==(const XML_NAME &other) const { return local == other.local && prefix == other.prefix; }
+    bool operator!=(const XML_NAME &other) const { return !(*this == other); }
+};
+
+/// Gives the interned pointer of a spelling (UTF-8).
+using XML_INTERN = std::function<const void *(const QByteArray &)>;
+
+/// The attributes of an element as the handler reads them.
 class AttributeView {
 public:
     virtual ~AttributeView() = default;
     virtual int count() const = 0;
-    virtual bool last_value(const QString &local_name, QString *value) const = 0;
+    /// The value of the last attribute with that interned local name, or false.
+    virtual bool last_value(const void *local_name, const char **value, int *size) const = 0;
 };
 
-/// SAX handler: follows the open elements against the chosen description and writes records.
-class XMLInputHandler : public QXmlDefaultHandler {
+/// SAX handler: follows the open elements against the chosen description and writes
+/// records. Names, text and values stay UTF-8 bytes.
+class XMLInputHandler {
 public:
-    XMLInputHandler();
-    ~XMLInputHandler() override;
+    /// Resolves the description's names for this parse; call before the first element.
+    void startDocument(const XML_INTERN &intern);
+    bool startElement(const XML_NAME &qName, const AttributeView &atts);
+    bool endElement(const XML_NAME &qName);
+    /// One run of character data, references expanded.
+    bool characters(const char *text, int size);
+    bool fatalError(long line, long column, const QString &message);
 
-    bool startDocument() override;
-    bool endDocument() override;
-    bool startElement(const QString &namespaceURI, const QString &localName,
-                      const QString &qName, const QXmlAttributes &atts) override;
-    bool endElement(const QString &namespaceURI, const QString &localName,
-                    const QString &qName) override;
-    /// startElement with the attributes behind a view.
-    bool start_element(const QString &qName, const AttributeView &atts);
-    bool characters(const QString &ch) override;
-    bool fatalError(const QXmlParseException &exception) override;
-    bool startEntity(const QString &name) override;
+    /// True when the last count open elements are, in order, the names of path.
+    bool is_pointer_matching(const std::vector<XML_NAME> &path) const;
 
-    bool is_pointer_matching(ATTRIBUTE *path, int count);
-    bool should_write(ATTRIBUTE *measurement);
-    void reset_needs(ATTRIBUTE *measurement);
-    int write_output_files(ATTRIBUTE *measurement);
-
-    /// False when no column can take an attribute of an element of that name, so the
-    /// element's attributes need not be built.
-    bool wants_attributes(const QString &qName);
-
-    QVector<QString> element_stack;
-    QString character_buffer;
+    std::vector<XML_NAME> element_stack;
+    QByteArray character_buffer;
 
 private:
-    /// What find() yields for one measurement; the description does not change during a parse.
+    struct Column {
+        ATTRIBUTE *node;
+        std::vector<XML_NAME> path;
+        /// ARGATTRIBUTE: the attribute's interned local name.
+        const void *attribute = nullptr;
+        QByteArray argument;
+    };
+    struct Need {
+        ATTRIBUTE *node;
+        std::vector<XML_NAME> path;
+    };
+    /// What find() yields for one measurement, with its names resolved; the description
+    /// does not change during a parse.
     struct Plan {
         ATTRIBUTE *measurement;
         ATTRIBUTE *columns;
         ATTRIBUTE *match;
+        std::vector<Column> column_list;
+        std::vector<Need> needs;
     };
-    void make_plans();
     bool columns_found(const Plan &plan);
-    bool take_attributes(ATTRIBUTE *columns, const AttributeView &atts);
-    bool evaluate_columns(ATTRIBUTE *columns);
-    void evaluate_column(ATTRIBUTE *column);
+    bool take_attributes(Plan &plan, const AttributeView &atts);
+    bool evaluate_columns(Plan &plan);
+    void evaluate_column(Column &column);
     void convert_column(ATTRIBUTE *column);
     void regexp_column(ATTRIBUTE *column);
-    ATTRIBUTE *match_items(const Plan &plan);
-    /// should_write and reset_needs for a measurement whose plan is at hand.
-    bool needs_met(const Plan &plan);
-    void clear_needs(const Plan &plan);
-    int write_record(const Plan &plan);
-    const Plan *plan_of(ATTRIBUTE *measurement);
+    bool should_write(Plan &plan);
+    void reset_needs(Plan &plan);
+    int write_output_files(Plan &plan);
 
-    QVector<Plan> plans;
-    bool planned = false;
-    /// Innermost element names of the attribute columns' paths.
-    QVector<QString> attribute_elements;
-    /// An attribute column without a path sees (and stops at) every element with attributes.
-    bool attributes_everywhere = false;
+    std::vector<Plan> plans;
     /// The file's time stamp as UTC_FILESTAMP columns write it, formatted once.
-    QString file_stamp;
-    QString line;
+    QByteArray file_stamp;
+    QByteArray separator;
+    QByteArray record_separator;
 };
 
 #endif

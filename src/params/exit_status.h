@@ -1,0 +1,20 @@
+#ifndef STRANDOR_PARAMS_EXIT_STATUS_H
+#define STRANDOR_PARAMS_EXIT_STATUS_H
+
+/// Exit statuses of the program and of its workers; schedulers and scripts rely on them.
+namespace exit_status {
+enum : int {
+    OK = 0,
+    /// Some worker failed, the input directory is missing, or (for a worker) the
+    /// conversion failed.
+    FAILED = 1,
+    CONFIG_UNREADABLE = 2,
+    BAD_COMMAND_LINE = 4,
+    CONFIG_INVALID = 6,
+    FORK_FAILED = 8,
+    /// A worker's file matches no description.
+    NO_DESCRIPTION = 22,
+};
+} // namespace exit_status
+
+#endif

@@ -1,0 +1,32 @@
+#ifndef STRANDOR_PROCESS_PUBLICATION_H
+#define STRANDOR_PROCESS_PUBLICATION_H
+
+#include <QByteArray>
+#include <QString>
+
+class ATTRIBUTE;
+
+// Output is written under hidden temporary names and published by a rename that never
+// replaces a file, with a journal that lets the next run finish a publication that a
+// kill interrupted.
+
+/// Hidden name in the output directory under which a worker writes a file before publishing it.
+QString temporary_name(const QString &final_name, long pid);
+/// rename() that fails with EEXIST instead of replacing an existing file.
+int rename_no_replace(const QByteArray &from, const QByteArray &to);
+/// Syncs the directory that holds the file at path.
+bool sync_directory(const QString &path);
+/// "already exists": an output file of that name is in the way.
+void log_exists(const QString &path);
+
+/// The journal of a publication: written before the first output file is moved to its
+/// final name, removed when the input file is gone, so that a worker killed in between
+/// leaves a record from which the next run finishes its work.
+int write_journal(ATTRIBUTE *inputfile, const QString &input_name, bool remove_input);
+void remove_journal();
+/// Finishes the publication of a dead worker and removes its temporary files.
+void recover_worker(long pid);
+/// The same for every dead worker that left files in the output directory.
+void recover_dead_workers();
+
+#endif

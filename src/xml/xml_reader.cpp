@@ -1,0 +1,310 @@
+#include "xml_reader.h"
+
+#include <QString>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <libxml/SAX2.h>
+#include <libxml/parser.h>
+#include <libxml/parserInternals.h>
+#include <unistd.h>
+
+#include "xml_input_handler.h"
+
+struct XML_READER::Private {
+    XMLInputHandler *handler;
+    xmlParserCtxtPtr ctxt = nullptr;
+    int fd = -1;
+    const char *data = nullptr;
+    long long data_size = 0;
+    /// Bytes of input read, and bytes of text and attribute values handed over.
+    long long input_bytes = 0;
+    long long text_bytes = 0;
+    bool stopped = false;
+    bool error_logged = false;
+    /// Text since the last markup: the handler gets each such run in one piece.
+    std::string pending;
+
+    bool halted(void *ctx);
+    void fail(void *ctx, long line, long column, const QString &message);
+    void fail_here(void *ctx, const QString &message);
+    bool flush(void *ctx);
+    bool count_text(void *ctx, long long size);
+};
+
+/// Entity content is parsed in contexts of its own, which share the document's
+/// dictionary and private pointer.
+static XML_READER::Private *reader(void *ctx)
+{
+    return static_cast<XML_READER::Private *>(static_cast<xmlParserCtxtPtr>(ctx)->_private);
+}
+
+/// After a stop, every context that still calls back is halted too. An entity's content
+/// is parsed in a context of its own, and a context that merely stopped counts as a
+/// success to the one that holds the reference, which would go on expanding: marked as
+/// not well-formed, it fails that one in turn.
+bool XML_READER::Private::halted(void *ctx)
+{
+    if (stopped) {
+        xmlParserCtxtPtr context = static_cast<xmlParserCtxtPtr>(ctx);
+        context->wellFormed = 0;
+        xmlStopParser(context);
+    }
+    return stopped;
+}
+
+void XML_READER::Private::fail(void *ctx, long line, long column, const QString &message)
+{
+    if (!error_logged)
+        handler->fatalError(line, column, message);
+    error_logged = true;
+    stopped = true;
+    halted(ctx);
+    halted(ctxt);
+}
+
+void XML_READER::Private::fail_here(void *ctx, const QString &message)
+{
+    fail(ctx, xmlSAX2GetLineNumber(ctxt), xmlSAX2GetColumnNumber(ctxt), message);
+}
+
+bool XML_READER::Private::flush(void *ctx)
+{
+    if (halted(ctx))
+        return false;
+    if (pending.empty())
+        return true;
+    const bool ok = handler->characters(pending.data(), int(pending.size()));
+    pending.clear();
+    if (!ok)
+        fail_here(ctx, "error triggered by consumer");
+    return ok;
+}
+
+// libxml2 bounds nested expansion, but not one large entity referenced many times.
+bool XML_READER::Private::count_text(void *ctx, long long size)
+{
+    text_bytes += size;
+    if (text_bytes <= EXPANSION_ALLOWANCE + EXPANSION_FACTOR * input_bytes)
+        return true;
+    fail_here(ctx, QString("entity expansion too large: %1 bytes of text from %2 bytes of input")
+                       .arg(text_bytes)
+                       .arg(input_bytes));
+    return false;
+}
+
+static void on_start_document(void *ctx)
+{
+    xmlSAX2StartDocument(ctx); // the document node keeps the internal subset's entities
+    XML_READER::Private *r = reader(ctx);
+    if (ctx != r->ctxt)
+        return;
+    xmlDictPtr dict = r->ctxt->dict;
+    r->handler->startDocument([dict](const QByteArray &name) -> const void * {
+        return xmlDictLookup(dict, reinterpret_cast<const xmlChar *>(name.constData()), name.size());
+    });
+}
+
+static void on_end_document(void *ctx)
+{
+    xmlSAX2EndDocument(ctx);
+    reader(ctx)->flush(ctx);
+}
+
+/// The internal subset's entities only: an external one is never loaded.
+static xmlEntityPtr on_get_entity(void *ctx, const xmlChar *name)
+{
+    xmlParserCtxtPtr ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+    if (ctxt->inSubset == 0) {
+        if (xmlEntityPtr predefined = xmlGetPredefinedEntity(name))
+            return predefined;
+    }
+    return xmlGetDocEntity(ctxt->myDoc, name);
+}
+
+static xmlParserInputPtr refuse_entity(const char *, const char *, xmlParserCtxtPtr)
+{
+    return nullptr;
+}
+
+static xmlParserInputPtr on_resolve_entity(void *, const xmlChar *, const xmlChar *)
+{
+    return nullptr;
+}
+
+/// libxml2's attribute array: local name, prefix, URI, value and value end per attribute.
+class LibxmlAttributes : public AttributeView {
+public:
+    LibxmlAttributes(const xmlChar **attributes, int count) : attributes(attributes), number(count) {}
+    int count() const override { return number; }
+    bool last_value(const void *local_name, const char **value, int *size) const override
+    {
+        for (int i = number - 1; i >= 0; --i) {
+            const xmlChar **a = attributes + 5 * i;
+            if (a[0] == local_name) {
+                *value = reinterpret_cast<const char *>(a[3]);
+                *size = int(a[4] - a[3]);
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    const xmlChar **attributes;
+    int number;
+};
+
+static void on_start_element(void *ctx, const xmlChar *localname, const xmlChar *prefix,
+                             const xmlChar *, int, const xmlChar **, int nb_attributes,
+                             int, const xmlChar **attributes)
+{
+    XML_READER::Private *r = reader(ctx);
+    if (!r->flush(ctx))
+        return;
+    long long size = 1;
+    for (int i = 0; i < nb_attributes; ++i)
+        size += attributes[5 * i + 4] - attributes[5 * i + 3];
+    if (!r->count_text(ctx, size))
+        return;
+    if (!r->handler->startElement(XML_NAME{prefix, localname}, LibxmlAttributes(attributes, nb_attributes)))
+        r->fail_here(ctx, "error triggered by consumer");
+}
+
+static void on_end_element(void *ctx, const xmlChar *localname, const xmlChar *prefix, const xmlChar *)
+{
+    XML_READER::Private *r = reader(ctx);
+    if (r->flush(ctx) && !r->handler->endElement(XML_NAME{prefix, localname}))
+        r->fail_here(ctx, "error triggered by consumer");
+}
+
+static void on_characters(void *ctx, const xmlChar *text, int length)
+{
+    XML_READER::Private *r = reader(ctx);
+    if (!r->halted(ctx) && r->count_text(ctx, length))
+        r->pending.append(reinterpret_cast<const char *>(text), size_t(length));
+}
+
+// A CDATA section is a run of its own.
+static void on_cdata(void *ctx, const xmlChar *text, int length)
+{
+    XML_READER::Private *r = reader(ctx);
+    if (!r->flush(ctx) || !r->count_text(ctx, length))
+        return;
+    if (!r->handler->characters(reinterpret_cast<const char *>(text), length))
+        r->fail_here(ctx, "error triggered by consumer");
+}
+
+static void on_comment(void *ctx, const xmlChar *)
+{
+    reader(ctx)->flush(ctx);
+}
+
+static void on_processing_instruction(void *ctx, const xmlChar *, const xmlChar *)
+{
+    reader(ctx)->flush(ctx);
+}
+
+/// The first error that makes the document not well-formed is logged, on one line.
+static void on_error(void *ctx, xmlErrorPtr error)
+{
+    const bool fatal = error->level == XML_ERR_FATAL
+                       || (error->domain == XML_FROM_NAMESPACE && error->level >= XML_ERR_ERROR);
+    if (!ctx || !fatal)
+        return;
+    QString message = QString::fromUtf8(error->message ? error->message : "not well-formed").trimmed();
+    message.replace('\n', ' ');
+    reader(ctx)->fail(ctx, error->line, error->int2, message);
+}
+
+static void silent(void *, const char *, ...) {}
+
+static int read_input(void *context, char *buffer, int length)
+{
+    XML_READER::Private *r = static_cast<XML_READER::Private *>(context);
+    if (r->stopped)
+        return 0;
+    long long n;
+    if (r->data) {
+        n = std::min<long long>(length, r->data_size - r->input_bytes);
+        memcpy(buffer, r->data + r->input_bytes, size_t(n));
+    } else {
+        do
+            n = read(r->fd, buffer, size_t(length));
+        while (n < 0 && errno == EINTR);
+        if (n < 0)
+            return -1;
+    }
+    r->input_bytes += n;
+    return int(n);
+}
+
+static int close_input(void *)
+{
+    return 0;
+}
+
+static bool run(XML_READER::Private &r)
+{
+    xmlSAXHandler sax;
+    xmlSAXVersion(&sax, 2); // the DTD callbacks store the internal subset's declarations
+    sax.startDocument = on_start_document;
+    sax.endDocument = on_end_document;
+    sax.getEntity = on_get_entity;
+    sax.resolveEntity = on_resolve_entity;
+    sax.externalSubset = nullptr;
+    sax.setDocumentLocator = nullptr;
+    sax.startElementNs = on_start_element;
+    sax.endElementNs = on_end_element;
+    sax.characters = on_characters;
+    sax.ignorableWhitespace = on_characters;
+    sax.cdataBlock = on_cdata;
+    sax.comment = on_comment;
+    sax.processingInstruction = on_processing_instruction;
+    sax.reference = nullptr;
+    sax.warning = nullptr;
+    sax.error = nullptr;
+    sax.fatalError = nullptr;
+    sax.serror = on_error;
+    xmlSetGenericErrorFunc(nullptr, silent);
+    xmlSetExternalEntityLoader(refuse_entity);
+
+    r.ctxt = xmlCreateIOParserCtxt(&sax, nullptr, read_input, close_input, &r, XML_CHAR_ENCODING_NONE);
+    if (!r.ctxt) {
+        r.handler->fatalError(0, 0, "out of memory");
+        return false;
+    }
+    r.ctxt->_private = &r;
+    // NOENT: entity references are replaced, in content and in attribute values. HUGE:
+    // the element nesting limit is the handler's, and text nodes may be long.
+    xmlCtxtUseOptions(r.ctxt, XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_HUGE);
+    xmlParseDocument(r.ctxt);
+    bool ok = !r.stopped && r.ctxt->wellFormed && r.ctxt->nsWellFormed;
+    if (!ok && !r.error_logged)
+        r.fail_here(r.ctxt, "document not well-formed");
+    xmlFreeDoc(r.ctxt->myDoc);
+    r.ctxt->myDoc = nullptr;
+    xmlFreeParserCtxt(r.ctxt);
+    r.ctxt = nullptr;
+    return ok;
+}
+
+XML_READER::XML_READER(XMLInputHandler *handler) : handler(handler) {}
+
+bool XML_READER::parse(int fd)
+{
+    Private r;
+    r.handler = handler;
+    r.fd = fd;
+    return run(r);
+}
+
+bool XML_READER::parse(const QByteArray &document)
+{
+    Private r;
+    r.handler = handler;
+    r.data = document.constData();
+    r.data_size = document.size();
+    return run(r);
+}

@@ -1,0 +1,34 @@
+#ifndef STRANDOR_XML_XML_READER_H
+#define STRANDOR_XML_XML_READER_H
+
+#include <QByteArray>
+
+class XMLInputHandler;
+
+/// Reads one document with libxml2's SAX2 parser, as XML 1.0 says, and drives an
+/// XMLInputHandler with it: line ends and attribute values normalised, every encoding
+/// libxml2 decodes, the internal subset read and its entities expanded. External DTDs and
+/// entities are never loaded. A document that is not well-formed (namespaces included) is
+/// refused, and so is one whose entities expand to far more text than the input holds.
+class XML_READER {
+public:
+    explicit XML_READER(XMLInputHandler *handler);
+
+    /// Reads the open descriptor to its end; true when the document was well-formed and
+    /// the handler accepted every event. Every failure is logged through the handler.
+    bool parse(int fd);
+    /// The same for a document in memory.
+    bool parse(const QByteArray &document);
+
+    /// Expanded text may exceed this many times the input read so far...
+    static const int EXPANSION_FACTOR = 10;
+    /// ...plus this many bytes.
+    static const long long EXPANSION_ALLOWANCE = 1 << 20;
+
+    struct Private;
+
+private:
+    XMLInputHandler *handler;
+};
+
+#endif
