@@ -169,7 +169,7 @@ config ''
 printf '<r>\n<v>1</v>\n<v>2</w></r>\n' >"$CASE/input/a_20111110_1345.xml"
 convert
 expect_status "malformed" 1
-expect_log "malformed" "ERROR: error detected in line 3 column 8: tag mismatch"
+expect_log "malformed" "ERROR: error detected in line 3 column 9: Opening and ending tag mismatch: v line 3 and w"
 expect_log "malformed" "ERROR: parsing unsuccessful"
 expect_listing "malformed leaves nothing" "$CASE/output" ""
 expect_listing "malformed keeps input" "$CASE/input" "a_20111110_1345.xml"

@@ -1,0 +1,43 @@
+#!/usr/bin/perl
+# Sums up one run of a corpus:  digest.pl RUN_DIR
+# For every input file: its name, 1 if it was refused ("parsing unsuccessful"), an MD5 of
+# its worker's log lines and its output files (names and bytes), and the reason the
+# reader of the 0.8 versions gave for reading it a second time, if it did.
+use strict;
+use warnings;
+use Digest::MD5 qw(md5_hex);
+
+my ($dir) = @ARGV;
+open(my $in, '<:raw', "$dir/log") or die "$dir/log: $!\n";
+my (%file_of, %lines, %reason, $parent, $pid);
+while (my $line = <$in>) {
+    if ($line =~ /^\[(\d+)\] \d{4}\.\d\d\.\d\d \d\d:\d\d:\d\d (.*\n?)$/s) {
+        ($pid, $line) = ($1, $2);
+        $parent //= $pid;
+        $file_of{$pid} = $1 if $line =~ /^INFO: processing file = (.*)\n/;
+    }
+    next if $pid == $parent || !defined $file_of{$pid};
+    my $name = $file_of{$pid};
+    if ($line =~ /^DEBUG: fast reader gave up \((.*)\)/) {
+        $reason{$name} = $1;
+        next;
+    }
+    next if $line =~ /^Info: Process \d+ will finish/;
+    $lines{$name} .= $line;
+}
+opendir(my $dh, "$dir/output") or die "$dir/output: $!\n";
+my @outputs = sort readdir($dh);
+for my $name (sort keys %lines) {
+    my $digest = Digest::MD5->new;
+    $digest->add($lines{$name}, "\0");
+    if ($name =~ /_(\d{8})_(\d{4})/) {
+        my $stamp = substr($1, 2) . $2;
+        for my $out (grep { /^\Q$stamp\E_/ } @outputs) {
+            open(my $fh, '<:raw', "$dir/output/$out") or die "$out: $!\n";
+            local $/;
+            $digest->add($out, "\0", <$fh>, "\0");
+        }
+    }
+    my $refused = $lines{$name} =~ /^ERROR: parsing unsuccessful$/m ? 1 : 0;
+    print join("\t", $name, $refused, $digest->hexdigest, $reason{$name} // ''), "\n";
+}
