@@ -1,7 +1,7 @@
 #!/bin/bash
 # Proof that the XML 1.0 reading moved nothing else: every corpus document gives the log
 # and output files that 0.8.1 gave (tests/differential/expected.tsv, recorded once by
-# record_expected.sh): documents that 0.8.1 read with libxml2 alone give the same bytes,
+# tools/record_differential.sh): documents that 0.8.1 read with libxml2 alone give the same bytes,
 # documents that the XML 1.0 reading changes give 0.8.1's result on the document as
 # XML 1.0 reads it, and documents that are not well-formed are refused.
 . "$(dirname "$0")/lib.sh"

@@ -42,32 +42,28 @@ done
 for level in 6 -1 010 abc ""; do
     run_strandor -d "$level" -v
     expect_status "-d '$level'" 4
-    expect_log "-d '$level'" "ERROR: debug level must be between 0=off (default) and 5 (extrem noisy)"
-    expect_log "-d '$level'" "ERROR: aborting program"
+    expect_logs "-d '$level'" "ERROR: debug level must be between 0=off (default) and 5 (extrem noisy)" "ERROR: aborting program"
     [ -s "$CASE/stdout" ] && fail "-d '$level' stops before -v" || ok
 done
 for count in 0 -1 abc 2x 1.5 "" " 2" +2; do
     run_strandor -t "$count"
     expect_status "-t '$count'" 4
-    expect_log "-t '$count'" "ERROR: number of parallel processes must be a positive integer"
-    expect_log "-t '$count'" "ERROR: aborting program"
+    expect_logs "-t '$count'" "ERROR: number of parallel processes must be a positive integer" "ERROR: aborting program"
 done
 
 # Configuration file problems; the input directory is not looked at before.
 new_case config
 run_strandor -c "$CASE/missing.conf" -i "$CASE/nowhere"
 expect_status "missing configuration" 2
-expect_log "missing configuration" "ERROR: could not open configuration file \"$CASE/missing.conf\""
-expect_log "missing configuration" "ERROR: system strerror() No such file or directory"
-expect_log "missing configuration" "ERROR: error in configuration file"
+expect_logs "missing configuration" "ERROR: could not open configuration file \"$CASE/missing.conf\"" \
+    "ERROR: system strerror() No such file or directory" "ERROR: error in configuration file"
 expect_no_log "missing configuration" "input path"
 
 printf 'GLOBALS {\n}\nINPUTFILE "x" {\n  GENERATES MEASUREMENT {\n    MATCH { AND VOID }\n  }\n}\n' >"$CASE/broken.conf"
 run_strandor -c "$CASE/broken.conf"
 expect_status "broken configuration" 6
-expect_log "broken configuration" "syntax error in line 5"
-expect_log "broken configuration" "ERROR: during global_parse() - file was: \"$CASE/broken.conf\""
-expect_log "broken configuration" "ERROR: error in configuration file"
+expect_logs "broken configuration" "syntax error in line 5" \
+    "ERROR: during global_parse() - file was: \"$CASE/broken.conf\"" "ERROR: error in configuration file"
 
 # A configuration file that opens but cannot be read: the scanner's fatal error, status 2.
 mkdir -p "$CASE/conf.d"
@@ -82,16 +78,10 @@ expect_status "second -c wins, extra words ignored" 0
 
 # Paths: -i and -o gain a "/", the dump shows every parameter.
 run_strandor -c "$CASE/v1.conf" -i "$CASE/input/" -o /data/out -t 3
-expect_log "dump" "INFO: input_path: <$CASE/input//>"
-expect_log "dump" "INFO: output_path: </data/out/>"
-expect_log "dump" "INFO: parallel processes: 3"
-expect_log "dump" "INFO: debug_level: 0"
-expect_log "dump" "INFO: file mask: <%1_%2_%3_%4.data>"
-expect_log "dump" "INFO: time format: <yyMMdd hh:mm>"
-expect_log "dump" "$(printf 'INFO: column separator: <\t>')"
-expect_log "dump" "INFO: max header size: <30>"
-expect_log "dump" "INFO: configuration file: $CASE/v1.conf"
-expect_log "dump" "INFO: strandor will execute 3 processes parallel"
+expect_logs "dump" "INFO: input_path: <$CASE/input//>" "INFO: output_path: </data/out/>" \
+    "INFO: parallel processes: 3" "INFO: debug_level: 0" "INFO: file mask: <%1_%2_%3_%4.data>" \
+    "INFO: time format: <yyMMdd hh:mm>" "$(printf 'INFO: column separator: <\t>')" "INFO: max header size: <30>" \
+    "INFO: configuration file: $CASE/v1.conf" "INFO: strandor will execute 3 processes parallel"
 [ "$(grep -c 'strandor - fast flexible data converter' "$CASE/log")" -eq 1 ] && ok || fail "dump once at level 0"
 pid=$(sed -n 's/^\[\([0-9]*\)\] .*INFO: mypid: \([0-9]*\)$/\1 \2/p' "$CASE/stderr")
 set -- $pid
@@ -104,15 +94,11 @@ run_strandor -c "$CASE/v1.conf" -i "$CASE/input" -o "$CASE/output" -d 1
 expect_log "level 1" "INFO: no more files to process running: 0"
 expect_no_log "level 1" "CALLED:"
 run_strandor -c "$CASE/v1.conf" -i "$CASE/input" -o "$CASE/output" -d 0x3
-expect_log "level 3" "CALLED: GL_PARAM::read_configuration()"
-expect_log "level 3" "CALLED: fork_new_process()"
-expect_log "level 3" "FINISH: parse_global()"
+expect_logs "level 3" "CALLED: GL_PARAM::read_configuration()" "CALLED: fork_new_process()" "FINISH: parse_global()"
 expect_no_log "level 3" "parsing file"
 expect_no_log "level 3" "CALLED: main()"
 run_strandor -c "$CASE/v1.conf" -i "$CASE/input" -o "$CASE/output" -d 5
-expect_log "level 5" "parsing file \"$CASE/v1.conf\""
-expect_log "level 5" "DEBUG: start parsing"
-expect_log "level 5" "DEBUG: end parsing"
+expect_logs "level 5" "parsing file \"$CASE/v1.conf\"" "DEBUG: start parsing" "DEBUG: end parsing"
 
 # At a debug level above 0 the description tree is listed after the dump.
 printf 'GLOBALS { }\nINPUTFILE "^x" {\n GENERATES MEASUREMENT {\n  MATCH { NEEDS "a" -> "b" }\n }\n}\n' >"$CASE/tree.conf"
@@ -143,8 +129,7 @@ expect_status "input path is a file" 1
 expect_log "input path is a file" "ERROR: input path $CASE/v1.conf/ does not exist"
 run_strandor -c "$CASE/v1.conf" -i "$CASE/input" -o "$CASE/output"
 expect_status "empty input directory" 0
-expect_log "empty input directory" "Info: Main Program terminated"
-expect_log "empty input directory" "Info (0/0) Prozesse erfolgreich konvertiert"
+expect_logs "empty input directory" "Info: Main Program terminated" "Info (0/0) Prozesse erfolgreich konvertiert"
 [ "$(tail -1 "$CASE/log")" = "Info (0/0) Prozesse erfolgreich konvertiert" ] && ok || fail "summary is the last line"
 
 finish

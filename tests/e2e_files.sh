@@ -54,8 +54,8 @@ for name in meas.xml meas_2011111_1345.xml; do
     convert
     after=$(date +%y%m%d%H%M)
     expect_status "$name" 0
-    expect_log "$name" "WARNING: could not extract date/time from input file name - using current time"
-    expect_log "$name" 'INFO: input file extensions is not "_yyyyMMdd_hhmm.xml"'
+    expect_logs "$name" "WARNING: could not extract date/time from input file name - using current time" \
+        'INFO: input file extensions is not "_yyyyMMdd_hhmm.xml"'
     out=$(ls "$CASE/output")
     [ "$out" = "${before}_Q_CELL_.data" ] || [ "$out" = "${after}_Q_CELL_.data" ] && ok || fail "$name: current time in '$out'"
 done
@@ -75,8 +75,8 @@ rm -f "$CASE"/output/*
 input a_20111110_1345.xml
 convert
 expect_status "31 characters" 1
-expect_log "31 characters" 'ERROR: not allowed column size for "abcdefghijabcdefghijabcdefghijX" > 30 chars'
-expect_log "31 characters" "ERROR: could not open output files"
+expect_logs "31 characters" 'ERROR: not allowed column size for "abcdefghijabcdefghijabcdefghijX" > 30 chars' \
+    "ERROR: could not open output files"
 expect_listing "31 characters: nothing left" "$CASE/output" ""
 expect_listing "31 characters: input stays" "$CASE/input" "a_20111110_1345.xml"
 
@@ -94,8 +94,8 @@ expect_status "first match" 1
 expect_listing "first match" "$CASE/output" "1111101345_E_first_.data"
 # An empty COLUMNS list gives an empty header and a bare line feed per element end.
 expect_file "empty columns" "$CASE/output/1111101345_E_first_.data" '\n\n\n\n'
-expect_log "no match" "ERROR: no matching record description for $CASE/input//cell_20111110_1345.xml"
-expect_log "no match" "ERROR: file cannot be processed"
+expect_logs "no match" "ERROR: no matching record description for $CASE/input//cell_20111110_1345.xml" \
+    "ERROR: file cannot be processed"
 grep -q "gestorben mit return Wert 22 und beerdigt" "$CASE/log" && ok || fail "no match: status 22"
 expect_listing "debug level 1 keeps input" "$CASE/input" "CELL_20111110_1345.xml cell_20111110_1345.xml"
 
@@ -111,8 +111,8 @@ input meas_20111110_1345.xml
 printf '<r><v>changed</v></r>' >"$CASE/input/meas_20111110_1345.xml"
 convert
 expect_status "rerun" 1
-expect_log "rerun" "ERROR: file $CASE/output//1111101345_Q_CELL_.data already exists - aborting "
-expect_log "rerun" "ERROR: could not open output files"
+expect_logs "rerun" "ERROR: file $CASE/output//1111101345_Q_CELL_.data already exists - aborting " \
+    "ERROR: could not open output files"
 [ "$(stat -c %Y:%s "$CASE/output/1111101345_Q_CELL_.data")" = "$(stat -c %Y:%s "$CASE/saved")" ] \
     && cmp -s "$CASE/output/1111101345_Q_CELL_.data" "$CASE/saved" && ok || fail "rerun changed the existing file"
 expect_listing "rerun leaves nothing new" "$CASE/output" "1111101345_Q_CELL_.data"
@@ -140,8 +140,7 @@ desc_case() {
     input a_20111110_1345.xml
     convert
     expect_status "$1" 1
-    expect_log "$1" "$3"
-    expect_log "$1" "ERROR: could not open output files"
+    expect_logs "$1" "$3" "ERROR: could not open output files"
     expect_listing "$1 leaves nothing" "$CASE/output" ""
     expect_listing "$1 keeps input" "$CASE/input" "a_20111110_1345.xml"
 }
@@ -169,8 +168,8 @@ config ''
 printf '<r>\n<v>1</v>\n<v>2</w></r>\n' >"$CASE/input/a_20111110_1345.xml"
 convert
 expect_status "malformed" 1
-expect_log "malformed" "ERROR: error detected in line 3 column 9: Opening and ending tag mismatch: v line 3 and w"
-expect_log "malformed" "ERROR: parsing unsuccessful"
+expect_logs "malformed" "ERROR: error detected in line 3 column 9: Opening and ending tag mismatch: v line 3 and w" \
+    "ERROR: parsing unsuccessful"
 expect_listing "malformed leaves nothing" "$CASE/output" ""
 expect_listing "malformed keeps input" "$CASE/input" "a_20111110_1345.xml"
 convert
@@ -197,8 +196,8 @@ for round in 1 2 3 4 5; do
     perl -e 'print "<r>", "<v>b</v>" x 20000, "</r>"' >"$CASE/input/b_20111110_1345.xml"
     convert -t 2
     expect_status "race $round" 1
-    expect_log "race $round" "Info (1/2) Prozesse erfolgreich konvertiert"
-    expect_log "race $round" "ERROR: file $CASE/output//1111101345_Q_CELL_.data already exists - aborting "
+    expect_logs "race $round" "Info (1/2) Prozesse erfolgreich konvertiert" \
+        "ERROR: file $CASE/output//1111101345_Q_CELL_.data already exists - aborting "
     expect_listing "race $round output" "$CASE/output" "1111101345_Q_CELL_.data"
     values=$(tail -n +2 "$CASE/output/1111101345_Q_CELL_.data" | cut -f2 | sort | uniq -c | awk '{print $1 ":" $2}')
     [ "$values" = "20000:a" ] || [ "$values" = "20000:b" ] && ok || fail "race $round: mixed output '$values'"

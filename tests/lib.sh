@@ -41,6 +41,8 @@ expect_log() {
     if grep -qxF -- "$2" "$CASE/log"; then ok; else
         fail "$1: log lacks line '$2'"; sed 's/^/    | /' "$CASE/log" | tail -20 >&2; fi
 }
+# expect_logs NAME LINE...: each LINE as a whole line of the stripped log.
+expect_logs() { local name=$1 line; shift; for line in "$@"; do expect_log "$name" "$line"; done; }
 expect_no_log() {
     if grep -qF -- "$2" "$CASE/log"; then fail "$1: log has '$2'"; else ok; fi
 }

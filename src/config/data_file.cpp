@@ -16,18 +16,32 @@ DATA_FILE::~DATA_FILE()
         close(fd);
 }
 
-bool DATA_FILE::write_out()
+void DATA_FILE::append(const char *data, int size)
 {
-    const char *at = buffer.constData();
-    qint64 left = buffer.size();
-    while (left > 0 && !failed) {
-        const ssize_t n = write(fd, at, size_t(left));
+    // A value larger than the buffer goes out as it stands instead of being copied.
+    if (size >= FLUSH_SIZE) {
+        write_out();
+        write_bytes(data, size);
+    } else {
+        buffer.append(data, size);
+    }
+}
+
+void DATA_FILE::write_bytes(const char *data, qint64 size)
+{
+    while (size > 0 && !failed) {
+        const ssize_t n = write(fd, data, size_t(size));
         if (n < 0 && errno == EINTR)
             continue;
         failed = n <= 0;
-        at += n > 0 ? n : 0;
-        left -= n > 0 ? n : 0;
+        data += n > 0 ? n : 0;
+        size -= n > 0 ? n : 0;
     }
+}
+
+bool DATA_FILE::write_out()
+{
+    write_bytes(buffer.constData(), buffer.size());
     buffer.resize(0);
     return !failed;
 }

@@ -14,8 +14,8 @@ public:
     DATA_FILE(const DATA_FILE &) = delete;
     DATA_FILE &operator=(const DATA_FILE &) = delete;
 
-    void append(const char *data, int size) { buffer.append(data, size); }
-    void append(const QByteArray &data) { buffer.append(data); }
+    void append(const char *data, int size);
+    void append(const QByteArray &data) { append(data.constData(), data.size()); }
     /// Writes the buffer out once it is large; false if writing failed.
     bool written_when_full() { return buffer.size() < FLUSH_SIZE || write_out(); }
     bool write_out();
@@ -23,6 +23,7 @@ public:
     bool finish();
 
 private:
+    void write_bytes(const char *data, qint64 size);
     static const int FLUSH_SIZE = 256 * 1024;
     int fd;
     QByteArray buffer;

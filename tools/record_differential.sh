@@ -2,7 +2,7 @@
 # Records what tests/differential.sh expects, once, from the 0.8.1 converter (whose
 # libxml2 reader handed every document it could not read exactly like QXmlSimpleReader
 # to QXmlSimpleReader):
-#   record_expected.sh STRANDOR_0.8.1 > tests/differential/expected.tsv
+#   tools/record_differential.sh STRANDOR_0.8.1 > tests/differential/expected.tsv
 # Per document: "same" with its digest where 0.8.1 read it with libxml2 alone (no point of
 # the XML 1.0 reading changes it); "sound" with the digest of 0.8.1 on the same document
 # as libxml2 reads it (xmllint: entities expanded, UTF-8, no DTD, normalised); "refused"
@@ -10,7 +10,7 @@
 # read even that form with libxml2 alone.
 set -eu
 LANDED=$1
-TESTS_DIR=$(cd "$(dirname "$0")/.." && pwd)
+TESTS_DIR=$(cd "$(dirname "$0")/../tests" && pwd)
 . "$TESTS_DIR/differential/corpora.sh"
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
