@@ -1,6 +1,7 @@
 #!/bin/bash
-# Throughput benchmark: strandor (-t 1, -t 2, and the QXmlSimpleReader-only build) against
-# cat and xmllint --stream on generated measurement files.
+# Throughput benchmark: strandor (-t 1, -t 2) against cat and xmllint --stream on generated
+# measurement files, and on the same 10 MB file with CRLF line ends, a DOCTYPE line and
+# re-encoded as ISO-8859-1. Ratios are taken within one run.
 #   bench/run.sh [--quick]     --quick leaves out the 1 GB file
 # MB = 10^6 bytes. Each 10 MB figure is the best of three runs.
 set -eu
@@ -10,16 +11,23 @@ WORK=${BENCH_DIR:-build/bench}
 command -v xmllint >/dev/null && [ -x /usr/bin/time ] || {
     apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq libxml2-utils time >/dev/null; }
 [ -x build/src/driver/strandor ] || sh tools/setup.sh
-cmake --build build --target strandor strandor-qtreader -j "$(nproc)" >/dev/null
+cmake --build build --target strandor -j "$(nproc)" >/dev/null
 FAST=$PWD/build/src/driver/strandor
-QT=$PWD/build/src/driver/strandor-qtreader
 CONF=$PWD/bench/bench.conf
 
-mkdir -p "$WORK/corpus/dir20"
+mkdir -p "$WORK/corpus/dir20" "$WORK/corpus/one_mb"
 gen() { [ -f "$3" ] || perl bench/gen_corpus.pl "$1" "$2" "$3"; }
 gen 10000000 1 "$WORK/corpus/node0001_20111110_1345.xml"
 for i in $(seq -w 1 20); do gen 10000000 $((100 + 10#$i)) "$WORK/corpus/dir20/node00${i}_20111110_${i}00.xml"; done
 [ "$QUICK" = --quick ] || gen 1000000000 7 "$WORK/corpus/node0002_20111110_1400.xml"
+# The same 10 MB file in the forms that older readers took a slow path for.
+PLAIN=$WORK/corpus/node0001_20111110_1345.xml
+mkdir -p "$WORK/variants"
+[ -f "$WORK/variants/crlf_20111110_1345.xml" ] || perl -pe 's/\n/\r\n/' "$PLAIN" >"$WORK/variants/crlf_20111110_1345.xml"
+[ -f "$WORK/variants/doctype_20111110_1345.xml" ] || perl -pe 'print qq{<!DOCTYPE mdc SYSTEM "MeasDataCollection.dtd">\n} if $. == 2' \
+    "$PLAIN" >"$WORK/variants/doctype_20111110_1345.xml"
+[ -f "$WORK/variants/latin1_20111110_1345.xml" ] || perl -pe 's/encoding="UTF-8"/encoding="ISO-8859-1"/ if $. == 1' \
+    "$PLAIN" | iconv -f UTF-8 -t ISO-8859-1 >"$WORK/variants/latin1_20111110_1345.xml"
 
 now() { date +%s%N; }
 # seconds COMMAND...: wall time of one run
@@ -43,30 +51,43 @@ rate() { echo "scale=1; $1 / 1000000 / $2" | bc; }
 report() { # NAME FILE REPEAT
     local file=$2 size; size=$(stat -c %s "$file")
     local run=best; [ "$3" = once ] && run=
-    local t_cat t_lint t_fast t_qt n
+    local t_cat t_lint t_fast n
     t_cat=$($run seconds cat "$file")
     t_lint=$($run seconds xmllint --stream --noout "$file")
-    t_qt=$($run convert "$QT" 1 "$file")
     t_fast=$($run convert "$FAST" 1 "$file")
     n=$(($(records) - 1))
     echo "== $1: $(rate "$size" 1) MB, $n records"
-    printf '  %-32s %8s s %9s MB/s\n' "cat" "$t_cat" "$(rate "$size" "$t_cat")"
-    printf '  %-32s %8s s %9s MB/s\n' "xmllint --stream --noout" "$t_lint" "$(rate "$size" "$t_lint")"
-    printf '  %-32s %8s s %9s MB/s %12s records/s\n' "strandor -t 1, QXmlSimpleReader" "$t_qt" "$(rate "$size" "$t_qt")" "$(echo "$n / $t_qt" | bc)"
-    printf '  %-32s %8s s %9s MB/s %12s records/s\n' "strandor -t 1" "$t_fast" "$(rate "$size" "$t_fast")" "$(echo "$n / $t_fast" | bc)"
-    echo "  strandor / xmllint --stream:        $(echo "scale=2; $t_lint / $t_fast" | bc)x"
-    echo "  strandor / QXmlSimpleReader build:  $(echo "scale=2; $t_qt / $t_fast" | bc)x"
-    echo "  peak memory strandor:               $(peak_kb "$FAST" "$file") KB"
+    printf '  %-28s %8s s %9s MB/s\n' "cat" "$t_cat" "$(rate "$size" "$t_cat")"
+    printf '  %-28s %8s s %9s MB/s\n' "xmllint --stream --noout" "$t_lint" "$(rate "$size" "$t_lint")"
+    printf '  %-28s %8s s %9s MB/s %12s records/s\n' "strandor -t 1" "$t_fast" "$(rate "$size" "$t_fast")" "$(echo "$n / $t_fast" | bc)"
+    echo "  strandor / xmllint --stream: $(echo "scale=2; $t_lint / $t_fast" | bc)x"
+    echo "  peak memory strandor:        $(peak_kb "$FAST" "$file") KB"
+    LAST=$t_fast
 }
 
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
-report "10 MB file" "$WORK/corpus/node0001_20111110_1345.xml" best
+report "10 MB file" "$PLAIN" best
+plain=$LAST
+for variant in crlf doctype latin1; do
+    t=$(best convert "$FAST" 1 "$WORK/variants/${variant}_20111110_1345.xml")
+    echo "== 10 MB file, $variant: $t s, speed $(echo "scale=2; $plain / $t" | bc)x of the plain file"
+done
 
 t1=$(convert "$FAST" 1 "$WORK"/corpus/dir20/*.xml)
 t2=$(convert "$FAST" 2 "$WORK"/corpus/dir20/*.xml)
 size=$(cat "$WORK"/corpus/dir20/*.xml | wc -c)
 echo "== 20 files of 10 MB"
 echo "  -t 1: $t1 s, $(rate "$size" "$t1") MB/s; -t 2: $t2 s, $(rate "$size" "$t2") MB/s; -t 2 / -t 1: $(echo "scale=2; $t1 / $t2" | bc)x"
+
+# Instructions of the worker per input byte (deterministic), on a 1 MB file.
+if command -v valgrind >/dev/null; then
+    gen 1000000 3 "$WORK/corpus/one_mb/node0003_20111110_1345.xml"
+    rm -rf "$WORK/cg" && mkdir -p "$WORK/cg/out"
+    valgrind --tool=callgrind --trace-children=yes --callgrind-out-file="$WORK/cg/cg.%p" \
+        "$FAST" -c "$CONF" -i "$WORK/corpus/one_mb" -o "$WORK/cg/out" -d 1 >/dev/null 2>&1
+    worker=$(for f in "$WORK"/cg/cg.*; do grep -m1 '^summary:' "$f" | cut -d' ' -f2; done | sort -n | tail -1)
+    echo "== callgrind: worker $worker instructions, $(echo "scale=1; $worker / $(stat -c %s "$WORK"/corpus/one_mb/*.xml)" | bc) per input byte"
+fi
 
 [ "$QUICK" = --quick ] || report "1 GB file" "$WORK/corpus/node0002_20111110_1400.xml" once
 rm -rf "$WORK/in" "$WORK/out"

@@ -5,10 +5,7 @@
 
 #include "elog.h"
 
-DATA_FILE::DATA_FILE(int fd) : fd(fd)
-{
-    buffer.reserve(FLUSH_SIZE + 4096);
-}
+DATA_FILE::DATA_FILE(int fd) : fd(fd), buffer(new char[CAPACITY]) {}
 
 DATA_FILE::~DATA_FILE()
 {
@@ -16,39 +13,36 @@ DATA_FILE::~DATA_FILE()
         close(fd);
 }
 
-void DATA_FILE::append(const char *data, int size)
+void DATA_FILE::append_large(const char *data, int size)
 {
+    write_bytes(buffer.get(), used);
+    used = 0;
     // A value larger than the buffer goes out as it stands instead of being copied.
-    if (size >= FLUSH_SIZE) {
-        write_out();
-        write_bytes(data, size);
+    if (size_t(size) >= CAPACITY) {
+        write_bytes(data, size_t(size));
     } else {
-        buffer.append(data, size);
+        memcpy(buffer.get(), data, size_t(size));
+        used = size_t(size);
     }
 }
 
-void DATA_FILE::write_bytes(const char *data, qint64 size)
+void DATA_FILE::write_bytes(const char *data, size_t size)
 {
     while (size > 0 && !failed) {
-        const ssize_t n = write(fd, data, size_t(size));
+        const ssize_t n = write(fd, data, size);
         if (n < 0 && errno == EINTR)
             continue;
         failed = n <= 0;
         data += n > 0 ? n : 0;
-        size -= n > 0 ? n : 0;
+        size -= n > 0 ? size_t(n) : 0;
     }
-}
-
-bool DATA_FILE::write_out()
-{
-    write_bytes(buffer.constData(), buffer.size());
-    buffer.resize(0);
-    return !failed;
 }
 
 bool DATA_FILE::finish()
 {
-    bool ok = write_out() && fsync(fd) == 0;
+    write_bytes(buffer.get(), used);
+    used = 0;
+    bool ok = !failed && fsync(fd) == 0;
     ok = close(fd) == 0 && ok;
     fd = -1;
     return ok;

@@ -4,6 +4,9 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstring>
+#include <memory>
+
 /// An output data file written as UTF-8 bytes: records are appended to a buffer that
 /// goes to the file in large write() calls.
 class DATA_FILE {
@@ -14,19 +17,29 @@ public:
     DATA_FILE(const DATA_FILE &) = delete;
     DATA_FILE &operator=(const DATA_FILE &) = delete;
 
-    void append(const char *data, int size);
+    void append(const char *data, int size)
+    {
+        if (used + size_t(size) <= CAPACITY) {
+            memcpy(buffer.get() + used, data, size_t(size));
+            used += size_t(size);
+        } else {
+            append_large(data, size);
+        }
+    }
     void append(const QByteArray &data) { append(data.constData(), data.size()); }
-    /// Writes the buffer out once it is large; false if writing failed.
-    bool written_when_full() { return buffer.size() < FLUSH_SIZE || write_out(); }
-    bool write_out();
+    /// False once writing has failed.
+    bool ok() const { return !failed; }
     /// Writes what is left, syncs and closes; false if any of it failed.
     bool finish();
 
 private:
-    void write_bytes(const char *data, qint64 size);
-    static const int FLUSH_SIZE = 256 * 1024;
+    void append_large(const char *data, int size);
+    void write_bytes(const char *data, size_t size);
+
+    static const size_t CAPACITY = 256 * 1024;
     int fd;
-    QByteArray buffer;
+    std::unique_ptr<char[]> buffer;
+    size_t used = 0;
     bool failed = false;
 };
 

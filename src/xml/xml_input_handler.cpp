@@ -66,9 +66,9 @@ void XMLInputHandler::startDocument(const XML_INTERN &intern)
     }
 }
 
-bool XMLInputHandler::characters(const char *text, int size)
+bool XMLInputHandler::characters(std::string &run)
 {
-    assign(character_buffer, text, size);
+    character_buffer.swap(run);
     return true;
 }
 
@@ -112,7 +112,7 @@ bool XMLInputHandler::startElement(const XML_NAME &qName, const AttributeView &a
         return false;
     }
     element_stack.push_back(qName);
-    character_buffer.resize(0);
+    character_buffer.clear();
     // Only ARGATTRIBUTE columns take values at an element start, and they read attributes.
     if (atts.count() == 0)
         return true;
@@ -188,10 +188,14 @@ void XMLInputHandler::evaluate_column(Column &column)
     ATTRIBUTE *col = column.node;
     switch (col->type) {
     case tok::ATTRIBUTE:
-        assign(col->result, character_buffer.constData(), character_buffer.size());
+        assign(col->result, character_buffer.data(), int(character_buffer.size()));
         break;
     case tok::ATTRIBUTE_BOOL:
-        assign(col->result, character_buffer == column.argument ? "1" : "0", 1);
+        assign(col->result,
+               character_buffer.size() == size_t(column.argument.size())
+                       && memcmp(character_buffer.data(), column.argument.constData(), character_buffer.size()) == 0
+                   ? "1" : "0",
+               1);
         break;
     case tok::ATTRIBUTE_CONVERT:
         convert_column(col);
@@ -204,7 +208,7 @@ void XMLInputHandler::evaluate_column(Column &column)
 
 void XMLInputHandler::convert_column(ATTRIBUTE *column)
 {
-    const QString text = QString::fromUtf8(character_buffer);
+    const QString text = QString::fromUtf8(character_buffer.data(), int(character_buffer.size()));
     QDateTime time;
     switch (column->sub_type) {
     case tok::MS_TO_UTC:
@@ -226,7 +230,7 @@ void XMLInputHandler::convert_column(ATTRIBUTE *column)
 
 void XMLInputHandler::regexp_column(ATTRIBUTE *column)
 {
-    const QString text = QString::fromUtf8(character_buffer);
+    const QString text = QString::fromUtf8(character_buffer.data(), int(character_buffer.size()));
     const int found = column->regexp->indexIn(text, 0, QRegExp::CaretAtZero);
     column->result = column->regexp->cap(1).toUtf8();
     if (found < 0) {
@@ -298,7 +302,7 @@ int XMLInputHandler::write_output_files(Plan &plan)
             out.append(separator);
     }
     out.append(record_separator);
-    if (!out.written_when_full()) {
+    if (!out.ok()) {
         log_write_failed(plan.measurement->output_name);
         return 1;
     }

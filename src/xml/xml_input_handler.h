@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <functional>
+#include <string>
 #include <vector>
 
 class ATTRIBUTE;
@@ -41,15 +42,16 @@ public:
     void startDocument(const XML_INTERN &intern);
     bool startElement(const XML_NAME &qName, const AttributeView &atts);
     bool endElement(const XML_NAME &qName);
-    /// One run of character data, references expanded.
-    bool characters(const char *text, int size);
+    /// One run of character data, references expanded. The handler takes the bytes by
+    /// swapping buffers: run comes back holding the previous text.
+    bool characters(std::string &run);
     bool fatalError(long line, long column, const QString &message);
 
     /// True when the last count open elements are, in order, the names of path.
     bool is_pointer_matching(const std::vector<XML_NAME> &path) const;
 
     std::vector<XML_NAME> element_stack;
-    QByteArray character_buffer;
+    std::string character_buffer;
 
 private:
     struct Column {

@@ -75,7 +75,7 @@ bool XML_READER::Private::flush(void *ctx)
         return false;
     if (pending.empty())
         return true;
-    const bool ok = handler->characters(pending.data(), int(pending.size()));
+    const bool ok = handler->characters(pending);
     pending.clear();
     if (!ok)
         fail_here(ctx, "error triggered by consumer");
@@ -192,8 +192,11 @@ static void on_cdata(void *ctx, const xmlChar *text, int length)
     XML_READER::Private *r = reader(ctx);
     if (!r->flush(ctx) || !r->count_text(ctx, length))
         return;
-    if (!r->handler->characters(reinterpret_cast<const char *>(text), length))
+    r->pending.assign(reinterpret_cast<const char *>(text), size_t(length));
+    // The handler tells an empty section from no text at all only by this call.
+    if (!r->handler->characters(r->pending))
         r->fail_here(ctx, "error triggered by consumer");
+    r->pending.clear();
 }
 
 static void on_comment(void *ctx, const xmlChar *)
