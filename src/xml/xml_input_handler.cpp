@@ -42,7 +42,6 @@ void XMLInputHandler::startDocument(const XML_INTERN &intern)
 {
     element_stack.clear();
     element_stack.reserve(64);
-    character_buffer.reserve(256);
     file_stamp = GL_param.file_time.toString(GL_param.time_format).toUtf8();
     separator = GL_param.column_separator.toUtf8();
     record_separator = DEFAULT_RECORD_SEPARATOR.toUtf8();
@@ -66,9 +65,9 @@ void XMLInputHandler::startDocument(const XML_INTERN &intern)
     }
 }
 
-bool XMLInputHandler::characters(std::string &run)
+bool XMLInputHandler::characters(const char *text, size_t size)
 {
-    character_buffer.swap(run);
+    character_buffer = std::string_view(text, size);
     return true;
 }
 
@@ -112,7 +111,7 @@ bool XMLInputHandler::startElement(const XML_NAME &qName, const AttributeView &a
         return false;
     }
     element_stack.push_back(qName);
-    character_buffer.clear();
+    character_buffer = std::string_view();
     // Only ARGATTRIBUTE columns take values at an element start, and they read attributes.
     if (atts.count() == 0)
         return true;
@@ -192,8 +191,7 @@ void XMLInputHandler::evaluate_column(Column &column)
         break;
     case tok::ATTRIBUTE_BOOL:
         assign(col->result,
-               character_buffer.size() == size_t(column.argument.size())
-                       && memcmp(character_buffer.data(), column.argument.constData(), character_buffer.size()) == 0
+               character_buffer == std::string_view(column.argument.constData(), size_t(column.argument.size()))
                    ? "1" : "0",
                1);
         break;

@@ -5,7 +5,7 @@
 #include <QString>
 
 #include <functional>
-#include <string>
+#include <string_view>
 #include <vector>
 
 class ATTRIBUTE;
@@ -42,16 +42,16 @@ public:
     void startDocument(const XML_INTERN &intern);
     bool startElement(const XML_NAME &qName, const AttributeView &atts);
     bool endElement(const XML_NAME &qName);
-    /// One run of character data, references expanded. The handler takes the bytes by
-    /// swapping buffers: run comes back holding the previous text.
-    bool characters(std::string &run);
+    /// One run of character data, references expanded. The bytes must stay as they are
+    /// until the next characters or startElement call: the handler keeps a view of them.
+    bool characters(const char *text, size_t size);
     bool fatalError(long line, long column, const QString &message);
 
     /// True when the last count open elements are, in order, the names of path.
     bool is_pointer_matching(const std::vector<XML_NAME> &path) const;
 
     std::vector<XML_NAME> element_stack;
-    std::string character_buffer;
+    std::string_view character_buffer;
 
 private:
     struct Column {

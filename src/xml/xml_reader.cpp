@@ -23,8 +23,10 @@ struct XML_READER::Private {
     long long text_bytes = 0;
     bool stopped = false;
     bool error_logged = false;
-    /// Text since the last markup: the handler gets each such run in one piece.
+    /// Text since the last markup: the handler gets each such run in one piece. It keeps a
+    /// view of the last run, so the bytes stay until the next run begins.
     std::string pending;
+    bool delivered = false;
 
     bool halted(void *ctx);
     void fail(void *ctx, long line, long column, const QString &message);
@@ -73,10 +75,10 @@ bool XML_READER::Private::flush(void *ctx)
 {
     if (halted(ctx))
         return false;
-    if (pending.empty())
+    if (pending.empty() || delivered)
         return true;
-    const bool ok = handler->characters(pending);
-    pending.clear();
+    const bool ok = handler->characters(pending.data(), pending.size());
+    delivered = true;
     if (!ok)
         fail_here(ctx, "error triggered by consumer");
     return ok;
@@ -182,8 +184,13 @@ static void on_end_element(void *ctx, const xmlChar *localname, const xmlChar *p
 static void on_characters(void *ctx, const xmlChar *text, int length)
 {
     XML_READER::Private *r = reader(ctx);
-    if (!r->halted(ctx) && r->count_text(ctx, length))
-        r->pending.append(reinterpret_cast<const char *>(text), size_t(length));
+    if (r->halted(ctx) || !r->count_text(ctx, length))
+        return;
+    if (r->delivered) {
+        r->pending.clear();
+        r->delivered = false;
+    }
+    r->pending.append(reinterpret_cast<const char *>(text), size_t(length));
 }
 
 // A CDATA section is a run of its own.
@@ -192,11 +199,11 @@ static void on_cdata(void *ctx, const xmlChar *text, int length)
     XML_READER::Private *r = reader(ctx);
     if (!r->flush(ctx) || !r->count_text(ctx, length))
         return;
+    // Copied: libxml2's bytes do not outlive the call, and the handler keeps a view.
     r->pending.assign(reinterpret_cast<const char *>(text), size_t(length));
-    // The handler tells an empty section from no text at all only by this call.
-    if (!r->handler->characters(r->pending))
+    r->delivered = true;
+    if (!r->handler->characters(r->pending.data(), r->pending.size()))
         r->fail_here(ctx, "error triggered by consumer");
-    r->pending.clear();
 }
 
 static void on_comment(void *ctx, const xmlChar *)
