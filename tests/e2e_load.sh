@@ -97,39 +97,34 @@ for variant in moved-none moved-all; do
     expect_listing "journal $variant: input removed" "$CASE/input" ""
 done
 
-# The parent killed in the middle: its workers finish their files.
-dir=$WORK/parent-killed
-mkdir -p "$dir/input" "$dir/output"
-cp "$WORK"/corpus/* "$dir/input/"
-"$STRANDOR" -c "$WORK/strandor.conf" -i "$dir/input" -o "$dir/output" -t 2 2>"$dir/stderr" &
-parent=$!
-wait_for "$dir" 5
-kill -KILL $parent
-wait $parent 2>/dev/null
-wait_gone "$dir"
-check_state "parent killed" "$dir"
-no_temporary "parent killed" "$dir"
-"$STRANDOR" -c "$WORK/strandor.conf" -i "$dir/input" -o "$dir/output" -t 2 2>"$dir/rerun"
-[ $? -eq 0 ] && ok || fail "parent killed: rerun failed: $(grep ERROR "$dir/rerun" | head -3)"
-check_state "parent killed, after the rerun" "$dir"
-expect_listing "parent killed, all converted" "$dir/input" ""
-
-# Parent and workers killed together: temporary files stay until the next run removes them.
-dir=$WORK/group-killed
-mkdir -p "$dir/input" "$dir/output"
-cp "$WORK"/corpus/* "$dir/input/"
-setsid "$STRANDOR" -c "$WORK/strandor.conf" -i "$dir/input" -o "$dir/output" -t 2 2>"$dir/stderr" &
-leader=$!
-wait_for "$dir" 7
-kill -KILL -- -$leader
-wait $leader 2>/dev/null
-wait_gone "$dir"
-# An input may stay with its output published: its worker's journal tells the rerun.
-"$STRANDOR" -c "$WORK/strandor.conf" -i "$dir/input" -o "$dir/output" -t 2 2>"$dir/rerun"
-[ $? -eq 0 ] && ok || fail "group killed: rerun failed: $(grep ERROR "$dir/rerun" | head -3)"
-check_state "group killed, after the rerun" "$dir"
-no_temporary "group killed, after the rerun" "$dir"
-expect_listing "group killed, all converted" "$dir/input" ""
+# killed NAME STARTED CLEAN KILL...: a run over the corpus, killed by "KILL PID" once STARTED
+# workers have started (CLEAN: no temporary file may stay even before the rerun); then a
+# rerun must convert the rest, each output whole, no temporary left.
+killed() {
+    local name=$1 started=$2 clean=$3 pid
+    shift 3
+    dir=$WORK/$name
+    mkdir -p "$dir/input" "$dir/output"
+    cp "$WORK"/corpus/* "$dir/input/"
+    setsid "$STRANDOR" -c "$WORK/strandor.conf" -i "$dir/input" -o "$dir/output" -t 2 2>"$dir/stderr" &
+    pid=$!
+    wait_for "$dir" "$started"
+    "$@" $pid
+    wait $pid 2>/dev/null
+    wait_gone "$dir"
+    check_state "$name" "$dir"
+    [ "$clean" = clean ] && no_temporary "$name" "$dir"
+    "$STRANDOR" -c "$WORK/strandor.conf" -i "$dir/input" -o "$dir/output" -t 2 2>"$dir/rerun"
+    [ $? -eq 0 ] && ok || fail "$name: rerun failed: $(grep ERROR "$dir/rerun" | head -3)"
+    check_state "$name, after the rerun" "$dir"
+    no_temporary "$name, after the rerun" "$dir"
+    expect_listing "$name, all converted" "$dir/input" ""
+}
+# The parent killed alone: its workers finish their files.
+killed parent-killed 5 clean kill -KILL
+# Parent and workers killed together: a journal or temporary files may stay for the rerun.
+kill_group() { kill -KILL -- -"$1"; }
+killed group-killed 7 - kill_group
 
 # Load: 10,000 small files with two workers.
 N=${LOAD_FILES:-10000}

@@ -14,7 +14,8 @@
 /// Copies into the bytes already held by to: no allocation once a value has been seen.
 static void assign(QByteArray &to, const char *data, int size)
 {
-    to.resize(size);
+    if (to.size() != size)
+        to.resize(size);
     if (size > 0)
         memcpy(to.data(), data, size_t(size));
 }
@@ -47,7 +48,7 @@ void XMLInputHandler::startDocument(const XML_INTERN &intern)
     record_separator = DEFAULT_RECORD_SEPARATOR.toUtf8();
     plans.clear();
     for (ATTRIBUTE *m = GL_param.current_inputfile->child; m; m = m->next) {
-        Plan plan{m, nullptr, nullptr, {}, {}};
+        Plan plan{m, nullptr, nullptr, {}, {}, {}, {}};
         if (m->type == tok::MEASUREMENT) {
             plan.columns = m->find(tok::COLUMNS);
             plan.match = m->find(tok::MATCH);
@@ -61,6 +62,13 @@ void XMLInputHandler::startDocument(const XML_INTERN &intern)
         }
         for (ATTRIBUTE *n = plan.match ? plan.match->child : nullptr; n; n = n->next)
             plan.needs.push_back(Need{n, resolve_path(n->child, intern)});
+        for (Column &column : plan.column_list) {
+            const int type = column.node->type;
+            if (type == tok::ATTRIBUTE_ARG || !is_column_type(type))
+                plan.start_columns.push_back(&column);
+            if (type != tok::ATTRIBUTE_ARG && type != tok::UTC_FILESTAMP)
+                plan.end_columns.push_back(&column);
+        }
         plans.push_back(std::move(plan));
     }
 }
@@ -124,15 +132,15 @@ bool XMLInputHandler::startElement(const XML_NAME &qName, const AttributeView &a
 
 bool XMLInputHandler::take_attributes(Plan &plan, const AttributeView &atts)
 {
-    for (Column &column : plan.column_list) {
-        ATTRIBUTE *col = column.node;
+    for (Column *column : plan.start_columns) {
+        ATTRIBUTE *col = column->node;
         if (col->type == tok::ATTRIBUTE_ARG) {
             if (!has_element_path(col))
                 return false;
             const char *value;
             int size;
             // Of several attributes with that local name the last one wins.
-            if (is_pointer_matching(column.path) && atts.last_value(column.attribute, &value, &size))
+            if (is_pointer_matching(column->path) && atts.last_value(column->attribute, &value, &size))
                 assign(col->result, value, size);
         } else if (!is_column_type(col->type)) {
             elog.log("ERROR: unexpected type in XMLInputHandler::startElement()\n");
@@ -161,19 +169,16 @@ bool XMLInputHandler::endElement(const XML_NAME &qName)
 
 bool XMLInputHandler::evaluate_columns(Plan &plan)
 {
-    for (Column &column : plan.column_list) {
-        switch (column.node->type) {
+    for (Column *column : plan.end_columns) {
+        switch (column->node->type) {
         case tok::ATTRIBUTE:
         case tok::ATTRIBUTE_BOOL:
         case tok::ATTRIBUTE_CONVERT:
         case tok::ATTRIBUTE_REGEXP:
-            if (!has_element_path(column.node))
+            if (!has_element_path(column->node))
                 return false;
-            if (is_pointer_matching(column.path))
-                evaluate_column(column);
-            break;
-        case tok::UTC_FILESTAMP:
-        case tok::ATTRIBUTE_ARG:
+            if (is_pointer_matching(column->path))
+                evaluate_column(*column);
             break;
         default:
             elog.log("ERROR: unexpected type in XMLInputHandler::endElement()\n");

@@ -73,6 +73,9 @@ private:
         ATTRIBUTE *match;
         std::vector<Column> column_list;
         std::vector<Need> needs;
+        /// The columns that take values at element starts, and at element ends.
+        std::vector<Column *> start_columns;
+        std::vector<Column *> end_columns;
     };
     bool columns_found(const Plan &plan);
     bool take_attributes(Plan &plan, const AttributeView &atts);

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <libxml/SAX2.h>
 #include <libxml/parser.h>
@@ -16,8 +17,11 @@ struct XML_READER::Private {
     XMLInputHandler *handler;
     xmlParserCtxtPtr ctxt = nullptr;
     int fd = -1;
-    const char *data = nullptr;
-    long long data_size = 0;
+    /// Input not yet handed to libxml2: the document in memory, or the last large read
+    /// (libxml2 asks for a few kilobytes at a time).
+    const char *next = nullptr;
+    size_t left = 0;
+    std::unique_ptr<char[]> chunk;
     /// Bytes of input read, and bytes of text and attribute values handed over.
     long long input_bytes = 0;
     long long text_bytes = 0;
@@ -230,22 +234,27 @@ static void on_error(void *ctx, xmlErrorPtr error)
 
 static void silent(void *, const char *, ...) {}
 
+static const size_t CHUNK_SIZE = 256 * 1024;
+
 static int read_input(void *context, char *buffer, int length)
 {
     XML_READER::Private *r = static_cast<XML_READER::Private *>(context);
     if (r->stopped)
         return 0;
-    long long n;
-    if (r->data) {
-        n = std::min<long long>(length, r->data_size - r->input_bytes);
-        memcpy(buffer, r->data + r->input_bytes, size_t(n));
-    } else {
+    if (r->left == 0 && r->chunk) {
+        ssize_t n;
         do
-            n = read(r->fd, buffer, size_t(length));
+            n = read(r->fd, r->chunk.get(), CHUNK_SIZE);
         while (n < 0 && errno == EINTR);
         if (n < 0)
             return -1;
+        r->next = r->chunk.get();
+        r->left = size_t(n);
     }
+    const size_t n = std::min(size_t(length), r->left);
+    memcpy(buffer, r->next, n);
+    r->next += n;
+    r->left -= n;
     r->input_bytes += n;
     return int(n);
 }
@@ -307,6 +316,7 @@ bool XML_READER::parse(int fd)
     Private r;
     r.handler = handler;
     r.fd = fd;
+    r.chunk.reset(new char[CHUNK_SIZE]);
     return run(r);
 }
 
@@ -314,7 +324,7 @@ bool XML_READER::parse(const QByteArray &document)
 {
     Private r;
     r.handler = handler;
-    r.data = document.constData();
-    r.data_size = document.size();
+    r.next = document.constData();
+    r.left = size_t(document.size());
     return run(r);
 }
