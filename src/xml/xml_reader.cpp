@@ -241,22 +241,28 @@ static int read_input(void *context, char *buffer, int length)
     XML_READER::Private *r = static_cast<XML_READER::Private *>(context);
     if (r->stopped)
         return 0;
-    if (r->left == 0 && r->chunk) {
-        ssize_t n;
-        do
-            n = read(r->fd, r->chunk.get(), CHUNK_SIZE);
-        while (n < 0 && errno == EINTR);
-        if (n < 0)
-            return -1;
-        r->next = r->chunk.get();
-        r->left = size_t(n);
+    size_t given = 0;
+    while (given < size_t(length)) {
+        if (r->left == 0 && r->chunk) {
+            ssize_t n;
+            do
+                n = read(r->fd, r->chunk.get(), CHUNK_SIZE);
+            while (n < 0 && errno == EINTR);
+            if (n < 0)
+                return -1;
+            r->next = r->chunk.get();
+            r->left = size_t(n);
+        }
+        const size_t n = std::min(size_t(length) - given, r->left);
+        if (n == 0)
+            break;
+        memcpy(buffer + given, r->next, n);
+        r->next += n;
+        r->left -= n;
+        given += n;
     }
-    const size_t n = std::min(size_t(length), r->left);
-    memcpy(buffer, r->next, n);
-    r->next += n;
-    r->left -= n;
-    r->input_bytes += n;
-    return int(n);
+    r->input_bytes += given;
+    return int(given);
 }
 
 static int close_input(void *)
