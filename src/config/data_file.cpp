@@ -1,6 +1,7 @@
 #include "data_file.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "elog.h"
@@ -35,6 +36,13 @@ void DATA_FILE::write_bytes(const char *data, size_t size)
         failed = n <= 0;
         data += n > 0 ? n : 0;
         size -= n > 0 ? size_t(n) : 0;
+        written += n > 0 ? n : 0;
+    }
+    // Writeback starts while the parse goes on, so that the final fsync of a large
+    // output has little left to wait for.
+    if (written - flushing >= WRITEBACK_SIZE) {
+        sync_file_range(fd, flushing, written - flushing, SYNC_FILE_RANGE_WRITE);
+        flushing = written;
     }
 }
 

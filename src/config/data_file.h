@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <memory>
+#include <sys/types.h>
 
 /// An output data file written as UTF-8 bytes: records are appended to a buffer that
 /// goes to the file in large write() calls.
@@ -37,10 +38,14 @@ private:
     void write_bytes(const char *data, size_t size);
 
     static const size_t CAPACITY = 256 * 1024;
+    static const off_t WRITEBACK_SIZE = 8 << 20;
     int fd;
     std::unique_ptr<char[]> buffer;
     size_t used = 0;
     bool failed = false;
+    /// Bytes written, and how many of them the disk has been asked to take already.
+    off_t written = 0;
+    off_t flushing = 0;
 };
 
 /// "could not write file": an output file or journal could not be written completely.
