@@ -226,7 +226,8 @@ void TstXml::nesting_limit()
     QVERIFY(convert("MATCH { NEEDS \"v\" } COLUMNS { }", allowed).parsed);
 }
 
-// Not well-formed, or a bomb: refused with libxml2's message on one line, and no record.
+// Not well-formed: refused with libxml2's message on one line, and no record. (Entity
+// bombs, with their time and memory, are in the hostile-input tests.)
 void TstXml::refused_data()
 {
     QTest::addColumn<QByteArray>("xml");
@@ -240,24 +241,13 @@ void TstXml::refused_data()
     QTest::newRow("two colons") << QByteArray("<d xmlns:a='urn:a'><a:b:c/></d>")
         << "1 column 24: Failed to parse QName 'a:b:'";
     QTest::newRow("empty") << QByteArray("") << "1 column 1: Document is empty";
-    QByteArray nested("<!DOCTYPE d [<!ENTITY a0 'aaaaaaaaaa'>");
-    for (int i = 1; i < 10; ++i)
-        nested += QString("<!ENTITY a%1 '%2'>").arg(i).arg(QString("&a%1;").arg(i - 1).repeated(10)).toUtf8();
-    QTest::newRow("nested entity bomb") << nested + "]><d><v>&a9;</v></d>"
-        << "1 column 546: entity expansion too large: 1054112 bytes of text from 553 bytes of input";
-    QByteArray repeated = "<!DOCTYPE d [<!ENTITY big '" + QByteArray(100000, 'x') + "'>]><d><v>";
-    QTest::newRow("one large entity, many references") << repeated + QByteArray("&big;").repeated(10000) + "</v></d>"
-        << "1 column 100143: entity expansion too large: 2100002 bytes of text from 104000 bytes of input";
 }
 
 void TstXml::refused()
 {
     QFETCH(QByteArray, xml);
     QFETCH(QString, log);
-    QElapsedTimer timer;
-    timer.start();
     const Result result = convert("MATCH { NEEDS \"v\" } COLUMNS { ATTRIBUTE ( \"v\" ) \"v\" }", xml);
-    QVERIFY(timer.elapsed() < 5000);
     QVERIFY(!result.parsed);
     QCOMPARE(QString::fromUtf8(result.output), QString("v\n"));
     QCOMPARE(result.log, "ERROR: error detected in line " + log + "\n");
