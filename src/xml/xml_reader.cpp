@@ -22,7 +22,7 @@ struct XML_READER::Private {
     const char *next = nullptr;
     size_t left = 0;
     std::unique_ptr<char[]> chunk;
-    /// Bytes of input read, and bytes of text and attribute values handed over.
+    /// Bytes of input handed to libxml2, and bytes of text and attribute values it handed back.
     long long input_bytes = 0;
     long long text_bytes = 0;
     bool stopped = false;
@@ -88,7 +88,8 @@ bool XML_READER::Private::flush(void *ctx)
     return ok;
 }
 
-// libxml2 bounds nested expansion, but not one large entity referenced many times.
+// In SAX mode libxml2 does not bound the text that entities expand to: one large entity
+// referenced many times passes its checks, and with XML_PARSE_HUGE nested ones do too.
 bool XML_READER::Private::count_text(void *ctx, long long size)
 {
     text_bytes += size;
