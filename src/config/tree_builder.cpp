@@ -1,8 +1,6 @@
 #include "tree_builder.h"
 
-#include <QFile>
 #include <QRegExp>
-#include <QTextStream>
 
 #include <cstdlib>
 

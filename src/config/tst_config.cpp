@@ -112,7 +112,9 @@ static int parse_text(const QByteArray &text, QString *log = nullptr)
 {
     reset_settings();
     LogCapture capture;
-    FILE *in = scan_bytes(text);
+    static QByteArray keep;
+    keep = text;
+    FILE *in = keep.isEmpty() ? fopen("/dev/null", "rb") : fmemopen(keep.data(), size_t(keep.size()), "rb");
     const int result = parse_configuration(in);
     fclose(in);
     const QString messages = capture.text();

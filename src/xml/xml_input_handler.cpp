@@ -121,7 +121,7 @@ bool XMLInputHandler::startElement(const XML_NAME &qName, const AttributeView &a
     element_stack.push_back(qName);
     character_buffer = std::string_view();
     // Only ARGATTRIBUTE columns take values at an element start, and they read attributes.
-    if (atts.count() == 0)
+    if (atts.count == 0)
         return true;
     for (Plan &plan : plans) {
         if (!columns_found(plan) || !take_attributes(plan, atts))

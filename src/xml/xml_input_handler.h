@@ -25,13 +25,25 @@ struct XML_NAME {
 /// Gives the interned pointer of a spelling (UTF-8).
 using XML_INTERN = std::function<const void *(const QByteArray &)>;
 
-/// The attributes of an element as the handler reads them.
-class AttributeView {
-public:
-    virtual ~AttributeView() = default;
-    virtual int count() const = 0;
+/// The attributes of an element as libxml2 hands them over: for each, its local name,
+/// prefix, namespace URI, and the start and end of its value (UTF-8).
+struct AttributeView {
+    const unsigned char **entries;
+    int count;
+
     /// The value of the last attribute with that interned local name, or false.
-    virtual bool last_value(const void *local_name, const char **value, int *size) const = 0;
+    bool last_value(const void *local_name, const char **value, int *size) const
+    {
+        for (int i = count - 1; i >= 0; --i) {
+            const unsigned char **a = entries + 5 * i;
+            if (a[0] == local_name) {
+                *value = reinterpret_cast<const char *>(a[3]);
+                *size = int(a[4] - a[3]);
+                return true;
+            }
+        }
+        return false;
+    }
 };
 
 /// SAX handler: follows the open elements against the chosen description and writes

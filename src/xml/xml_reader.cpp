@@ -140,29 +140,6 @@ static xmlParserInputPtr on_resolve_entity(void *, const xmlChar *, const xmlCha
     return nullptr;
 }
 
-/// libxml2's attribute array: local name, prefix, URI, value and value end per attribute.
-class LibxmlAttributes : public AttributeView {
-public:
-    LibxmlAttributes(const xmlChar **attributes, int count) : attributes(attributes), number(count) {}
-    int count() const override { return number; }
-    bool last_value(const void *local_name, const char **value, int *size) const override
-    {
-        for (int i = number - 1; i >= 0; --i) {
-            const xmlChar **a = attributes + 5 * i;
-            if (a[0] == local_name) {
-                *value = reinterpret_cast<const char *>(a[3]);
-                *size = int(a[4] - a[3]);
-                return true;
-            }
-        }
-        return false;
-    }
-
-private:
-    const xmlChar **attributes;
-    int number;
-};
-
 static void on_start_element(void *ctx, const xmlChar *localname, const xmlChar *prefix,
                              const xmlChar *, int, const xmlChar **, int nb_attributes,
                              int, const xmlChar **attributes)
@@ -175,7 +152,7 @@ static void on_start_element(void *ctx, const xmlChar *localname, const xmlChar 
         size += attributes[5 * i + 4] - attributes[5 * i + 3];
     if (!r->count_text(ctx, size))
         return;
-    if (!r->handler->startElement(XML_NAME{prefix, localname}, LibxmlAttributes(attributes, nb_attributes)))
+    if (!r->handler->startElement(XML_NAME{prefix, localname}, AttributeView{attributes, nb_attributes}))
         r->fail_here(ctx, "error triggered by consumer");
 }
 
