@@ -83,10 +83,8 @@ expect_logs "dump" "INFO: input_path: <$CASE/input//>" "INFO: output_path: </dat
     "INFO: time format: <yyMMdd hh:mm>" "$(printf 'INFO: column separator: <\t>')" "INFO: max header size: <30>" \
     "INFO: configuration file: $CASE/v1.conf" "INFO: strandor will execute 3 processes parallel"
 [ "$(grep -c 'strandor - fast flexible data converter' "$CASE/log")" -eq 1 ] && ok || fail "dump once at level 0"
-pid=$(sed -n 's/^\[\([0-9]*\)\] .*INFO: mypid: \([0-9]*\)$/\1 \2/p' "$CASE/stderr")
-set -- $pid
-[ -n "${1:-}" ] && [ "$1" = "${2:-}" ] && ok || fail "entries carry the parent's pid: '$pid'"
-grep -qE '^\[[0-9]+\] [0-9]{4}\.[0-9]{2}\.[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} INFO: mypid' "$CASE/stderr" && ok || fail "entry prefix format"
+# Entries carry the parent's pid and the local time.
+grep -qE '^\[([0-9]+)\] [0-9]{4}\.[0-9]{2}\.[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} INFO: mypid: \1$' "$CASE/stderr" && ok || fail "entry prefix"
 
 # Debug levels gate exactly: level 1 dumps twice plus the tree, level 3 shows traces, 5 all.
 run_strandor -c "$CASE/v1.conf" -i "$CASE/input" -o "$CASE/output" -d 1
@@ -96,16 +94,14 @@ expect_no_log "level 1" "CALLED:"
 run_strandor -c "$CASE/v1.conf" -i "$CASE/input" -o "$CASE/output" -d 0x3
 expect_logs "level 3" "CALLED: GL_PARAM::read_configuration()" "CALLED: fork_new_process()" "FINISH: parse_global()"
 expect_no_log "level 3" "parsing file"
-expect_no_log "level 3" "CALLED: main()"
+expect_no_log "level 3, before the options are read" "CALLED: main()"
 run_strandor -c "$CASE/v1.conf" -i "$CASE/input" -o "$CASE/output" -d 5
 expect_logs "level 5" "parsing file \"$CASE/v1.conf\"" "DEBUG: start parsing" "DEBUG: end parsing"
 
 # At a debug level above 0 the description tree is listed after the dump.
 printf 'GLOBALS { }\nINPUTFILE "^x" {\n GENERATES MEASUREMENT {\n  MATCH { NEEDS "a" -> "b" }\n }\n}\n' >"$CASE/tree.conf"
 run_strandor -c "$CASE/tree.conf" -i "$CASE/input" -o "$CASE/output" -d 1
-tail -n +2 "$CASE/log" | grep -A5 '^INPUTFILE = ^x$' >"$CASE/tree"
-printf 'INPUTFILE = ^x\n    MEASUREMENT\n        MATCH\n            NEEDS\n                POINTER = a\n                POINTER = b\n' >"$CASE/tree.expected"
-cmp -s "$CASE/tree" "$CASE/tree.expected" && ok || fail "-d 1 lists the description tree"
+expect_logs "-d 1 lists the description tree" "INPUTFILE = ^x" "                POINTER = b"
 run_strandor -c "$CASE/tree.conf" -i "$CASE/input" -o "$CASE/output"
 expect_no_log "-d 0 lists no tree" "INPUTFILE = ^x"
 

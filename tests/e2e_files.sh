@@ -60,26 +60,6 @@ for name in meas.xml meas_2011111_1345.xml; do
     [ "$out" = "${before}_Q_CELL_.data" ] || [ "$out" = "${after}_Q_CELL_.data" ] && ok || fail "$name: current time in '$out'"
 done
 
-# Column names: 30 characters pass, 31 fail before anything is published.
-new_case header-size
-cat >"$CASE/strandor.conf" <<'CONF'
-GLOBALS { }
-INPUTFILE "xml" { GENERATES MEASUREMENT { MEASUREMENTNAME "M" GRANULARITY EVENT MATCH { VOID }
-  COLUMNS { ATTRIBUTE ( "v" ) "abcdefghijabcdefghijabcdefghij" } } }
-CONF
-input a_20111110_1345.xml
-convert
-expect_status "30 characters" 0
-sed -i 's/"abcdefghijabcdefghijabcdefghij"/"abcdefghijabcdefghijabcdefghijX"/' "$CASE/strandor.conf"
-rm -f "$CASE"/output/*
-input a_20111110_1345.xml
-convert
-expect_status "31 characters" 1
-expect_logs "31 characters" 'ERROR: not allowed column size for "abcdefghijabcdefghijabcdefghijX" > 30 chars' \
-    "ERROR: could not open output files"
-expect_listing "31 characters: nothing left" "$CASE/output" ""
-expect_listing "31 characters: input stays" "$CASE/input" "a_20111110_1345.xml"
-
 # The first matching description wins; a file that none matches stays with status 22.
 new_case first-match
 cat >"$CASE/strandor.conf" <<'CONF'
@@ -107,7 +87,6 @@ convert -d 1
 expect_status "first run" 0
 touch -d '2001-01-01' "$CASE/output/1111101345_Q_CELL_.data"
 cp -p "$CASE/output/1111101345_Q_CELL_.data" "$CASE/saved"
-input meas_20111110_1345.xml
 printf '<r><v>changed</v></r>' >"$CASE/input/meas_20111110_1345.xml"
 convert
 expect_status "rerun" 1
@@ -117,21 +96,6 @@ expect_logs "rerun" "ERROR: file $CASE/output//1111101345_Q_CELL_.data already e
     && cmp -s "$CASE/output/1111101345_Q_CELL_.data" "$CASE/saved" && ok || fail "rerun changed the existing file"
 expect_listing "rerun leaves nothing new" "$CASE/output" "1111101345_Q_CELL_.data"
 expect_listing "rerun keeps input" "$CASE/input" "meas_20111110_1345.xml"
-
-# Two measurements of one input with the same name: the second one collides, nothing stays.
-new_case same-name
-cat >"$CASE/strandor.conf" <<'CONF'
-GLOBALS { }
-INPUTFILE "xml" {
-  GENERATES MEASUREMENT { MEASUREMENTNAME "M" GRANULARITY EVENT MATCH { VOID } COLUMNS { } }
-  GENERATES MEASUREMENT { MEASUREMENTNAME "M" GRANULARITY EVENT MATCH { VOID } COLUMNS { } }
-}
-CONF
-input a_20111110_1345.xml
-convert
-expect_status "same name" 1
-expect_log "same name" "ERROR: file $CASE/output//1111101345_E_M_.data already exists - aborting "
-expect_listing "same name leaves nothing" "$CASE/output" ""
 
 # Description errors found when the output files are opened.
 desc_case() {
@@ -152,6 +116,16 @@ desc_case no-match 'GENERATES MEASUREMENT { MEASUREMENTNAME "M" GRANULARITY EVEN
 desc_case empty-match 'GENERATES MEASUREMENT { MEASUREMENTNAME "M" GRANULARITY EVENT MATCH { } COLUMNS { } }' "ERROR: VOID or NEEDS subelement expected"
 desc_case second-fails 'GENERATES MEASUREMENT { MEASUREMENTNAME "A" GRANULARITY EVENT MATCH { VOID } COLUMNS { } }
   GENERATES MEASUREMENT { MEASUREMENTNAME "B" GRANULARITY EVENT COLUMNS { } }' "ERROR: MATCH subelement expected"
+desc_case same-name 'GENERATES MEASUREMENT { MEASUREMENTNAME "M" GRANULARITY EVENT MATCH { VOID } COLUMNS { } }
+  GENERATES MEASUREMENT { MEASUREMENTNAME "M" GRANULARITY EVENT MATCH { VOID } COLUMNS { } }' \
+    "ERROR: file $WORK/same-name/output//1111101345_E_M_.data already exists - aborting "
+# Column names: 31 characters fail before anything is published, 30 pass.
+desc_case header-size 'GENERATES MEASUREMENT { MEASUREMENTNAME "M" GRANULARITY EVENT MATCH { VOID }
+  COLUMNS { ATTRIBUTE ( "v" ) "abcdefghijabcdefghijabcdefghijX" } }' \
+    'ERROR: not allowed column size for "abcdefghijabcdefghijabcdefghijX" > 30 chars'
+sed -i 's/ghijX"/ghij"/' "$CASE/strandor.conf"
+convert
+expect_status "30 characters" 0
 
 # A missing output directory is found by every worker.
 new_case no-output-dir

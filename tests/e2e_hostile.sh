@@ -2,7 +2,6 @@
 # Hostile and broken input: each case ends with its message and status, bounded in time and
 # memory, and leaves nothing of a failed input in the output directory.
 . "$(dirname "$0")/lib.sh"
-trap 'umount "$WORK/mnt-ro" "$WORK/mnt-full" 2>/dev/null; rm -rf "$WORK"' EXIT
 
 conf() {
     cat >"$CASE/strandor.conf" <<'CONF'
@@ -61,15 +60,7 @@ printf '<!DOCTYPE d SYSTEM "%s" [<!ENTITY x SYSTEM "file://%s">]>\n<d><v>&x;</v>
 hostile external-entity external_20240101_0003.xml 0 30000
 expect_file "external entity" "$CASE/output/2401010003_E_v_.data" 'v\ta\n\t\n'
 
-# Deep nesting stops cleanly at the handler's limit.
-perl -e 'print "<d><v>x</v>", "<a>" x 100000' >"$WORK/deep_20240101_0004.xml"
-hostile deep-nesting deep_20240101_0004.xml 1 30000 "ERROR: element nesting deeper than 4096 levels" \
-    "ERROR: error detected in line 1 column 12299: error triggered by consumer" "ERROR: parsing unsuccessful"
-
-# A BOM and UTF-16 convert correctly.
-printf '\xef\xbb\xbf<d><v a="\xc3\xa9">caf\xc3\xa9 \xe2\x82\xac</v></d>' >"$WORK/bom_20240101_0007.xml"
-hostile utf8-bom bom_20240101_0007.xml 0 30000
-expect_file "UTF-8 BOM" "$CASE/output/2401010007_E_v_.data" 'v\ta\ncaf\xc3\xa9 \xe2\x82\xac\t\xc3\xa9\n'
+# UTF-16 converts correctly.
 printf '<?xml version="1.0" encoding="UTF-16"?><d><v a="\xc3\xa9">caf\xc3\xa9 \xe2\x82\xac</v></d>' \
     | perl -MEncode -e 'local $/; print "\xFF\xFE", encode("UTF-16LE", decode("UTF-8", <STDIN>))' >"$WORK/utf16_20240101_0008.xml"
 hostile utf16 utf16_20240101_0008.xml 0 30000
@@ -97,31 +88,5 @@ expect_log "removed input" "ERROR: opening file input//b_20240101_0002.xml"
 expect_log "removed input" "ERROR: parsing unsuccessful"
 expect_log "removed input" "Info (1/2) Prozesse erfolgreich konvertiert"
 expect_listing "removed input leaves only the other output" "$CASE/output" "2401010001_E_v_.data"
-
-# An output directory that is read-only, or that fills up during the conversion.
-mkdir -p "$WORK/mnt-ro" "$WORK/mnt-full"
-if mount -t tmpfs -o size=256k,ro tmpfs "$WORK/mnt-ro" 2>/dev/null; then
-    new_case read-only
-    conf
-    printf '<d><v>x</v></d>' >"$CASE/input/a_20240101_0001.xml"
-    run_strandor "$STRANDOR" -c "$CASE/strandor.conf" -i "$CASE/input" -o "$WORK/mnt-ro"
-    expect_status "read-only output" 1
-    expect_log "read-only output" "ERROR: could not open file $WORK/mnt-ro//2401010001_E_v_.data"
-    expect_listing "read-only output keeps input" "$CASE/input" "a_20240101_0001.xml"
-    umount "$WORK/mnt-ro"
-
-    mount -t tmpfs -o size=256k tmpfs "$WORK/mnt-full"
-    new_case full
-    conf
-    perl -e 'print "<d>", "<v>abcdefghijklmnopqrstuvwxyz</v>" x 20000, "</d>"' >"$CASE/input/a_20240101_0001.xml"
-    run_strandor "$STRANDOR" -c "$CASE/strandor.conf" -i "$CASE/input" -o "$WORK/mnt-full"
-    expect_status "full output" 1
-    expect_log "full output" "ERROR: could not write file $WORK/mnt-full//2401010001_E_v_.data"
-    expect_listing "full output leaves nothing" "$WORK/mnt-full" ""
-    expect_listing "full output keeps input" "$CASE/input" "a_20240101_0001.xml"
-    umount "$WORK/mnt-full"
-else
-    echo "SKIP: read-only and full output directories need root to mount a tmpfs"
-fi
 
 finish

@@ -90,8 +90,8 @@ for variant in moved-none moved-all; do
     printf '1\0%s\0%s\0%s' "$CASE/input//a_20240101_0001.xml" "$temp" "$final" >"$CASE/output/.strandor.$pid.journal"
     convert
     expect_status "journal $variant" 0
-    expect_log "journal $variant" "INFO: finished the interrupted conversion of $CASE/input//a_20240101_0001.xml"
-    expect_log "journal $variant" "Info (0/0) Prozesse erfolgreich konvertiert"
+    expect_logs "journal $variant" "INFO: finished the interrupted conversion of $CASE/input//a_20240101_0001.xml" \
+        "Info (0/0) Prozesse erfolgreich konvertiert"
     expect_listing "journal $variant: output" "$CASE/output" "2401010001_E_v_.data"
     cmp -s "$CASE/expected" "$CASE/output/2401010001_E_v_.data" && ok || fail "journal $variant: output content"
     expect_listing "journal $variant: input removed" "$CASE/input" ""

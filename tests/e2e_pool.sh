@@ -30,23 +30,15 @@ setup_three() {
 
 for t in 1 2; do
     setup_three "three-t$t"
-    timeout 60 true # keep the shell's timeout available for the run below
-    ( cd "$CASE" && timeout 60 "$STRANDOR" -c strandor.conf -i input -o output -t $t -d 1 >stdout 2>stderr )
-    STATUS=$?
-    strip_log "$CASE/stderr" >"$CASE/log"
+    convert -t $t -d 1
     expect_status "-t $t" 0
-    expect_log "-t $t" "Info (3/3) Prozesse erfolgreich konvertiert"
-    expect_log "-t $t" "INFO: strandor will execute $t processes parallel"
+    expect_logs "-t $t" "Info (3/3) Prozesse erfolgreich konvertiert" "INFO: strandor will execute $t processes parallel"
     handed=$(sed -n 's/^INFO: processing file = //p' "$CASE/log" | tr '\n' ' ')
-    if [ $t = 1 ]; then
-        [ "$handed" = "a_20240101_0001.xml B_20240101_0002.xml c_20240101_0003.xml " ] && ok \
-            || fail "-t 1 hands out in case-insensitive order: $handed"
-    else
-        [ "$(echo $handed | tr ' ' '\n' | sort | tr '\n' ' ')" = "B_20240101_0002.xml a_20240101_0001.xml c_20240101_0003.xml " ] && ok \
-            || fail "-t 2 hands out each file once: $handed"
-    fi
-    [ "$(grep -c 'gestorben mit return Wert 0 und beerdigt' "$CASE/log")" -eq 3 ] && ok || fail "-t $t reaps three"
-    [ "$(grep -c 'forked child' "$CASE/log")" -eq 3 ] && ok || fail "-t $t forks three"
+    # One worker hands out in case-insensitive order; two hand out each file once.
+    [ $t = 2 ] && handed=$(echo $handed | tr ' ' '\n' | sort -f | tr '\n' ' ')
+    [ "$handed" = "a_20240101_0001.xml B_20240101_0002.xml c_20240101_0003.xml " ] && ok || fail "-t $t hands out: $handed"
+    [ "$(grep -c 'gestorben mit return Wert 0 und beerdigt' "$CASE/log")$(grep -c 'forked child' "$CASE/log")" = 33 ] \
+        && ok || fail "-t $t forks and reaps three"
     expect_listing "-t $t output" "$CASE/output" "2401010001_E_item_V1.data 2401010002_E_item_V1.data 2401010003_E_item_V1.data"
     # Debug level 1 leaves converted input in place.
     expect_listing "-t $t input stays at -d 1" "$CASE/input" ".hidden_20240101_0004.xml B_20240101_0002.xml a_20240101_0001.xml c_20240101_0003.xml fifo_20240101_0006.xml sub_20240101_0005.xml"
@@ -62,8 +54,7 @@ pool_config
 printf '<r><item>x</item></r>' >"$CASE/input/one_20240101_0001.xml"
 convert -t 4 -d 1
 expect_status "fewer files than slots" 0
-expect_log "fewer files than slots" "INFO: no more files to process running: 1"
-expect_log "fewer files than slots" "Info (1/1) Prozesse erfolgreich konvertiert"
+expect_logs "fewer files than slots" "INFO: no more files to process running: 1" "Info (1/1) Prozesse erfolgreich konvertiert"
 
 # A failing worker (no description matches) is counted as failed; the rest go on.
 new_case failing
@@ -99,8 +90,7 @@ wait $parent
 STATUS=$?
 strip_log "$CASE/stderr" >"$CASE/log"
 expect_status "killed worker" 1
-expect_log "killed worker" "ERROR: Prozess $child abgebrochen durch Signal 9"
-expect_log "killed worker" "Info (0/1) Prozesse erfolgreich konvertiert"
+expect_logs "killed worker" "ERROR: Prozess $child abgebrochen durch Signal 9" "Info (0/1) Prozesse erfolgreich konvertiert"
 expect_listing "killed worker keeps its input" "$CASE/input" "big_20240101_0001.xml"
 expect_listing "killed worker leaves no output, temporary or not" "$CASE/output" ""
 

@@ -1,8 +1,7 @@
 #ifndef STRANDOR_TESTS_LOG_CAPTURE_H
 #define STRANDOR_TESTS_LOG_CAPTURE_H
 
-// Catches what the event log writes to standard error during a test, without the
-// "[pid] yyyy.MM.dd hh:mm:ss " prefix of each entry.
+// Catches what the event log writes to standard error during a test.
 
 #include <QFile>
 #include <QRegularExpression>
@@ -31,14 +30,12 @@ public:
         return QString::fromUtf8(in.readAll());
     }
 
-    /// Everything logged so far, prefixes at the start of a line removed.
+    /// The same without the "[pid] yyyy.MM.dd hh:mm:ss " prefix of each entry.
     QString text()
     {
-        QString all = raw();
-        static const QRegularExpression prefix(
-            QStringLiteral("^\\[\\d+\\] \\d{4}\\.\\d\\d\\.\\d\\d \\d\\d:\\d\\d:\\d\\d "),
-            QRegularExpression::MultilineOption);
-        return all.remove(prefix);
+        static const QRegularExpression prefix(QStringLiteral("^\\[\\d+\\] \\d{4}\\.\\d\\d\\.\\d\\d \\d\\d:\\d\\d:\\d\\d "),
+                                               QRegularExpression::MultilineOption);
+        return raw().remove(prefix);
     }
 
 private:

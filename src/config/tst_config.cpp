@@ -131,46 +131,19 @@ void TstConfig::accepted_data()
     QTest::addColumn<QString>("dump");
     const QByteArray head("GLOBALS { } INPUTFILE \"x\" { GENERATES MEASUREMENT { ");
     const QString x("INPUTFILE = x\n    MEASUREMENT\n");
-    QTest::newRow("every kind of node") << QByteArray(R"C(GLOBALS { } # one block per kind of input file
-  INPUTFILE "^CELL_.*\.xml$" {
-    GENERATES MEASUREMENT {
-      MEASUREMENTNAME "cell_load" GRANULARITY 15MIN
-      MATCH { NEEDS "cell" AND NEEDS "cell" -> "load" }
-      COLUMNS { UTC_FILESTAMP "time" ARGATTRIBUTE ( "report" -> "cell", "id" ) "cell_id" ATTRIBUTE ( "load" ) "load"
-        REGEXPATTRIBUTE ( "name", "^([A-Z]+)" ) "site" CONVERTATTRIBUTE STRING_TO_UTC ( "start", "yyyy-MM-dd" ) "utc"
-        CONVERTATTRIBUTE MS_TO_LOCAL ( "ms" ) "local" }
-    }
-    GENERATES MEASUREMENT { MEASUREMENTNAME "alarms" GRANULARITY EVENT MATCH { VOID } COLUMNS { } }
-  })C") << R"C(INPUTFILE = ^CELL_.*\.xml$
-    MEASUREMENT
-        MEASUREMENTNAME = cell_load
-        GRANULARITY: MIN15
-        MATCH
-            NEEDS
-                POINTER = cell
-            NEEDS
-                POINTER = cell
-                POINTER = load
-        COLUMNS
-            UTC_FILESTAMP time
-            ATTRIBUTE_ARG ( POINTER, "id" ) cell_id
-                POINTER = report
-                POINTER = cell
-            ATTRIBUTE ( POINTER ) load
-                POINTER = load
-            ATTRIBUTE_REGEXP ( POINTER, "^([A-Z]+)" ) site
-                POINTER = name
-            ATTRIBUTE_CONVERT STRING_TO_UTC( POINTER, yyyy-MM-dd ) utc
-                POINTER = start
-            ATTRIBUTE_CONVERT MS_TO_LOCAL( POINTER ) local
-                POINTER = ms
-    MEASUREMENT
-        MEASUREMENTNAME = alarms
-        GRANULARITY: EVENT
-        MATCH
-            VOID
-        COLUMNS
-)C";
+    QTest::newRow("MATCH, GRANULARITY, MEASUREMENTNAME, ARGATTRIBUTE")
+        << QByteArray("GLOBALS { } # a comment\nINPUTFILE \"^CELL_.*\\.xml$\" { GENERATES MEASUREMENT { MEASUREMENTNAME \"n\" "
+                      "GRANULARITY 15MIN MATCH { NEEDS \"c\" AND NEEDS } COLUMNS { ARGATTRIBUTE ( \"r\" -> \"c\", \"id\" ) \"i\" } } }")
+        << "INPUTFILE = ^CELL_.*\\.xml$\n    MEASUREMENT\n        MEASUREMENTNAME = n\n        GRANULARITY: MIN15\n"
+           "        MATCH\n            NEEDS\n                POINTER = c\n            NEEDS\n        COLUMNS\n"
+           "            ATTRIBUTE_ARG ( POINTER, \"id\" ) i\n                POINTER = r\n                POINTER = c\n";
+    QTest::newRow("the other columns") << head + "MATCH { VOID } COLUMNS { UTC_FILESTAMP \"t\" ATTRIBUTE ( \"a\" ) \"l\" "
+           "REGEXPATTRIBUTE ( \"a\", \"^([A-Z]+)\" ) \"s\" CONVERTATTRIBUTE STRING_TO_UTC ( \"a\", \"yyyy\" ) \"u\" "
+           "CONVERTATTRIBUTE MS_TO_LOCAL ( \"a\" ) \"m\" } } }"
+        << x + "        MATCH\n            VOID\n        COLUMNS\n            UTC_FILESTAMP t\n            ATTRIBUTE ( POINTER ) l\n                POINTER = a\n"
+               "            ATTRIBUTE_REGEXP ( POINTER, \"^([A-Z]+)\" ) s\n                POINTER = a\n"
+               "            ATTRIBUTE_CONVERT STRING_TO_UTC( POINTER, yyyy ) u\n                POINTER = a\n"
+               "            ATTRIBUTE_CONVERT MS_TO_LOCAL( POINTER ) m\n                POINTER = a\n";
     QTest::newRow("only GLOBALS") << QByteArray("GLOBALS { }") << "";
     QTest::newRow("two empty INPUTFILEs") << QByteArray("GLOBALS{}INPUTFILE \"a\"{} INPUTFILE \"b\"{}") << "INPUTFILE = a\nINPUTFILE = b\n";
     QTest::newRow("NEEDS without path, empty MATCH")
