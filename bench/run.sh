@@ -1,7 +1,7 @@
 #!/bin/bash
 # Throughput benchmark: strandor (-t 1, -t 2) against cat and xmllint --stream on generated
-# measurement files, and on the same 10 MB file with CRLF line ends, a DOCTYPE line and
-# re-encoded as ISO-8859-1. Ratios are taken within one run.
+# measurement files, and on the same 10 MB file with CRLF line ends, a DOCTYPE line,
+# re-encoded as ISO-8859-1 and gzip-compressed. Ratios are taken within one run.
 #   bench/run.sh [--quick]     --quick leaves out the 1 GB file
 # MB = 10^6 bytes. Each 10 MB figure is the best of three runs.
 set -eu
@@ -28,6 +28,7 @@ mkdir -p "$WORK/variants"
     "$PLAIN" >"$WORK/variants/doctype_20111110_1345.xml"
 [ -f "$WORK/variants/latin1_20111110_1345.xml" ] || perl -pe 's/encoding="UTF-8"/encoding="ISO-8859-1"/ if $. == 1' \
     "$PLAIN" | iconv -f UTF-8 -t ISO-8859-1 >"$WORK/variants/latin1_20111110_1345.xml"
+[ -f "$WORK/variants/gzip_20111110_1345.xml" ] || gzip -6nc "$PLAIN" >"$WORK/variants/gzip_20111110_1345.xml"
 
 now() { date +%s%N; }
 # seconds COMMAND...: wall time of one run
@@ -68,10 +69,17 @@ report() { # NAME FILE REPEAT
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
 report "10 MB file" "$PLAIN" best
 plain=$LAST
-for variant in crlf doctype latin1; do
+for variant in crlf doctype latin1 gzip; do
     t=$(best convert "$FAST" 1 "$WORK/variants/${variant}_20111110_1345.xml")
     echo "== 10 MB file, $variant: $t s, speed $(echo "scale=2; $plain / $t" | bc)x of the plain file"
 done
+if [ "$QUICK" != --quick ]; then
+    big=$WORK/corpus/node0002_20111110_1400.xml
+    [ -f "$WORK/variants/gzip_20111110_1400.xml" ] || gzip -6nc "$big" >"$WORK/variants/gzip_20111110_1400.xml"
+    t_plain=$(convert "$FAST" 1 "$big")
+    t_gzip=$(convert "$FAST" 1 "$WORK/variants/gzip_20111110_1400.xml")
+    echo "== 1 GB file: plain $t_plain s, gzip-compressed $t_gzip s: $(echo "scale=2; $t_gzip / $t_plain" | bc)x the time"
+fi
 
 t1=$(convert "$FAST" 1 "$WORK"/corpus/dir20/*.xml)
 t2=$(convert "$FAST" 2 "$WORK"/corpus/dir20/*.xml)

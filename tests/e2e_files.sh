@@ -39,14 +39,25 @@ name_case no-version meas_20111110_1345.xml '' 15MIN 1111101345_Q_CELL_.data ''
 name_case last-group a_20111110_1345_20111111_0900.xml '' 15MIN 1111110900_Q_CELL_.data \
     'time\tvalue\n111111 09:00\t1\n111111 09:00\t2\n'
 name_case five-digits meas_20111110_13456.xml '' 15MIN 1111101345_Q_CELL_.data ''
-name_case invalid-month meas_20111310_1345.xml 'VERSION "V1"' 15MIN _Q_CELL_V1.data 'time\tvalue\n\t1\n\t2\n'
+name_case 3gpp A20200101.1400+0100-1415+0100_NodeA.xml '' 15MIN 2001011400_Q_CELL_.data \
+    'time\tvalue\n200101 14:00\t1\n200101 14:00\t2\n'
+expect_no_log 3gpp "WARNING"
+# A wall-clock time that Berlin skips in spring: the digits as written.
+name_case summer-gap y_20220327_0215.xml 'VERSION "V1"' 15MIN 2203270215_Q_CELL_V1.data \
+    'time\tvalue\n220327 02:15\t1\n220327 02:15\t2\n'
+name_case summer-gap-3gpp A20220327.0215+0100-0230+0100_n.xml 'TIME_FORMAT "yyyy-MM-dd hh:mm"' 15MIN \
+    2203270215_Q_CELL_.data 'time\tvalue\n2022-03-27 02:15\t1\n2022-03-27 02:15\t2\n'
+# %5: the source's name less ".gz" and its last extension, filled last and literally.
+name_case source a.b_20111110_1345.xml.gz 'FILE_MASK "%1_%2_%3_%5.data"' 15MIN 1111101345_Q_CELL_a.b_20111110_1345.data ''
+name_case source-no-extension xml_20111110_1345 'FILE_MASK "%5-%1.tsv"' 15MIN xml_20111110_1345-1111101345.tsv ''
+name_case source-percent 'p%1_20111110_1345.xml' 'FILE_MASK "%5.%2"' 15MIN 'p%1_20111110_1345.1111101345' ''
 name_case mask-and-separator meas_20111110_1345.xml \
     'FILE_MASK "%1-%2.tsv" COLUMN_SEPARATOR ";" TIME_FORMAT "dd.MM.yyyy hh:mm"' 15MIN 1111101345-Q.tsv \
     'time;value\n10.11.2011 13:45;1\n10.11.2011 13:45;2\n'
 grep -q 'arg:' "$CASE/stderr" && fail "a mask with fewer placeholders warns" || ok
 name_case any-extension x_20111110_1345.dat.xml '' 15MIN 1111101345_Q_CELL_.data ''
 
-for name in meas.xml meas_2011111_1345.xml; do
+for name in meas.xml meas_2011111_1345.xml meas_20111310_1345.xml A20200101.2500-1415_n.xml; do
     new_case "no-stamp-$name"
     config ''
     input "$name"
@@ -91,11 +102,32 @@ printf '<r><v>changed</v></r>' >"$CASE/input/meas_20111110_1345.xml"
 convert
 expect_status "rerun" 1
 expect_logs "rerun" "ERROR: file $CASE/output//1111101345_Q_CELL_.data already exists - aborting " \
+    "HINT: several input files map to this output name; put %5 into FILE_MASK to keep one output per input file" \
     "ERROR: could not open output files"
 [ "$(stat -c %Y:%s "$CASE/output/1111101345_Q_CELL_.data")" = "$(stat -c %Y:%s "$CASE/saved")" ] \
     && cmp -s "$CASE/output/1111101345_Q_CELL_.data" "$CASE/saved" && ok || fail "rerun changed the existing file"
 expect_listing "rerun leaves nothing new" "$CASE/output" "1111101345_Q_CELL_.data"
 expect_listing "rerun keeps input" "$CASE/input" "meas_20111110_1345.xml"
+
+# Two nodes of one quarter hour: with %5 each keeps its own output, even on a rerun
+# that finds it (without a hint); without %5 the second collides, with a hint.
+nodes() {
+    new_case "$1"
+    config "$2"
+    input A20200101.1400+0100-1415+0100_NodeA.xml
+    input A20200101.1400+0100-1415+0100_NodeB.xml
+    convert -d 1
+}
+nodes nodes 'FILE_MASK "%5.%2"'
+expect_status "nodes" 0
+expect_listing "nodes" "$CASE/output" "A20200101.1400+0100-1415+0100_NodeA.2001011400 A20200101.1400+0100-1415+0100_NodeB.2001011400"
+convert
+expect_status "nodes rerun" 1
+expect_no_log "nodes rerun" "HINT"
+nodes nodes-collide ''
+expect_status "nodes collide" 1
+expect_logs "nodes collide" "ERROR: file $CASE/output//2001011400_Q_CELL_.data already exists - aborting " \
+    "HINT: several input files map to this output name; put %5 into FILE_MASK to keep one output per input file"
 
 # Description errors found when the output files are opened.
 desc_case() {
@@ -119,6 +151,7 @@ desc_case second-fails 'GENERATES MEASUREMENT { MEASUREMENTNAME "A" GRANULARITY 
 desc_case same-name 'GENERATES MEASUREMENT { MEASUREMENTNAME "M" GRANULARITY EVENT MATCH { VOID } COLUMNS { } }
   GENERATES MEASUREMENT { MEASUREMENTNAME "M" GRANULARITY EVENT MATCH { VOID } COLUMNS { } }' \
     "ERROR: file $WORK/same-name/output//1111101345_E_M_.data already exists - aborting "
+expect_no_log same-name "HINT"
 # Column names: 31 characters fail before anything is published, 30 pass.
 desc_case header-size 'GENERATES MEASUREMENT { MEASUREMENTNAME "M" GRANULARITY EVENT MATCH { VOID }
   COLUMNS { ATTRIBUTE ( "v" ) "abcdefghijabcdefghijabcdefghijX" } }' \

@@ -72,6 +72,43 @@ hostile huge-text huge_20240101_0011.xml 0 250000
 [ "$(stat -c %s "$CASE/output/2401010011_E_v_.data")" -eq 100000006 ] && ok || fail "huge text converted"
 rm -f "$WORK/huge_20240101_0011.xml"
 
+# gzip input is found by its magic, whatever the name, and inflated while it streams, every
+# member of a concatenation in turn. A fault fails the file with its name.
+doc() { perl -e 'print "<d>", map({ qq{<v a="$_">$_</v>\n} } 1 .. 2000), "</d>\n"'; }
+doc | gzip -n >"$WORK/gz.gz"
+cp "$WORK/gz.gz" "$WORK/gz_20240101_0004.xml.gz"
+printf '<d><v a="1">x</v>' | gzip -n >"$WORK/members_20240101_0005.xml"
+printf '<v>y</v></d>\n' | gzip -n >>"$WORK/members_20240101_0005.xml"
+hostile gzip gz_20240101_0004.xml.gz 0 30000
+doc >"$CASE/input/plain_20240101_0004.xml"
+mkdir "$CASE/plain"
+run_strandor "$STRANDOR" -c strandor.conf -i input -o plain
+cmp -s "$CASE/plain/2401010004_E_v_.data" "$CASE/output/2401010004_E_v_.data" && ok || fail "gzip output differs from plain"
+hostile gzip-members members_20240101_0005.xml 0 30000
+expect_file "gzip members" "$CASE/output/2401010005_E_v_.data" 'v\ta\nx\t1\ny\t1\n'
+size=$(stat -c %s "$WORK/gz.gz")
+# gz_fault NAME PERL_EDIT FAULT: the gzip file edited in place by PERL_EDIT ($_ holds its bytes).
+gz_fault() {
+    perl -0777 -pe "$2" "$WORK/gz.gz" >"$WORK/$1_20240101_0006.xml.gz"
+    hostile "$1" "$1_20240101_0006.xml.gz" 1 30000 \
+        "ERROR: could not read $WORK/$1/input//$1_20240101_0006.xml.gz: $3" "ERROR: parsing unsuccessful"
+    expect_no_log "$1" "error detected"
+}
+gz_fault gz-crc "substr(\$_, $size - 8, 1) ^= 'x'" "compressed data corrupt (incorrect data check)"
+gz_fault gz-length "substr(\$_, $size - 4, 1) ^= 'x'" "compressed data corrupt (incorrect length check)"
+gz_fault gz-method 'substr($_, 2, 1) = "\x07"' "compressed data corrupt (unknown compression method)"
+gz_fault gz-truncated "\$_ = substr(\$_, 0, $size / 2)" "compressed data truncated"
+gz_fault gz-trailing '$_ .= "junk"' "unexpected data after the compressed data"
+
+# A gzip bomb: 1 MB that inflates to 1 GiB streams in flat memory.
+perl -e 'print "<d>"' | gzip -n >"$WORK/bomb_20240101_0007.xml"
+perl -e 'print qq{<x a="0123456789">0123456789012345678901234567890123456789</x>\n} x 16384' | gzip -9n >"$WORK/member.gz"
+perl -e 'local $/; my $m = <STDIN>; print $m x 1024' <"$WORK/member.gz" >>"$WORK/bomb_20240101_0007.xml"
+perl -e 'print "<v>end</v></d>"' | gzip -n >>"$WORK/bomb_20240101_0007.xml"
+hostile gzip-bomb bomb_20240101_0007.xml 0 30000
+expect_file "gzip bomb" "$CASE/output/2401010007_E_v_.data" 'v\ta\nend\t\n'
+rm -f "$WORK/bomb_20240101_0007.xml"
+
 # A file removed between the listing and its worker.
 new_case removed
 conf

@@ -15,6 +15,7 @@
 #include "data_file.h"
 #include "elog.h"
 #include "gl_param.h"
+#include "input_name.h"
 #include "publication.h"
 
 QString temporary_name(const QString &final_name, long pid)
@@ -27,6 +28,29 @@ QString temporary_name(const QString &final_name, long pid)
 void log_exists(const QString &path)
 {
     elog.log(QString("ERROR: file %1 already exists - aborting \n").arg(path));
+}
+
+/// "%5" names the source file. It is set aside while %1 to %4 are filled as they always
+/// were, and filled last, so that a "%" in the source's name is never taken for a placeholder.
+static const QRegularExpression &source_placeholder()
+{
+    static const QRegularExpression five(QStringLiteral("%5(?![0-9])"));
+    return five;
+}
+
+static bool mask_names_source(const QString &mask)
+{
+    return mask.contains(source_placeholder());
+}
+
+/// An output of an earlier input is in the way. Without the source's name in the mask,
+/// the files of one quarter hour share their names.
+static void log_taken(const QString &path)
+{
+    log_exists(path);
+    if (!mask_names_source(GL_param.file_mask))
+        elog.log("HINT: several input files map to this output name; put %5 into FILE_MASK "
+                 "to keep one output per input file\n");
 }
 
 static const char *granularity_letter(int sub_type)
@@ -47,8 +71,7 @@ static QString fill_placeholder(const QString &mask, const QString &value)
     return mask.contains(placeholder) ? mask.arg(value) : mask;
 }
 
-/// The final path of the measurement's output file, or an empty string after logging why not.
-static QString output_file_name(ATTRIBUTE *m)
+QString PROCESS_FILE::output_file_name(ATTRIBUTE *m) const
 {
     ATTRIBUTE *name = m->child ? m->child->find(tok::MEASUREMENTNAME) : nullptr;
     if (!name) {
@@ -65,11 +88,14 @@ static QString output_file_name(ATTRIBUTE *m)
         elog.log("ERROR: unknown GRANULARITY specified\n");
         return QString();
     }
+    const QChar set_aside(QChar::Null); // a configured string never holds it
     QString file_name = GL_param.file_mask;
+    file_name.replace(source_placeholder(), QString(set_aside));
     const QString values[] = {GL_param.file_time.toString(FILENAME_PMS_DATEFORMAT),
                               QString::fromLatin1(letter), name->text, GL_param.version};
     for (const QString &value : values)
         file_name = fill_placeholder(file_name, value);
+    file_name.replace(set_aside, source_stem(source_name));
     return GL_param.output_path + "/" + file_name;
 }
 
@@ -93,8 +119,12 @@ static bool taken_by_earlier(ATTRIBUTE *inputfile, ATTRIBUTE *m, const QString &
 
 static int create_output_file(ATTRIBUTE *inputfile, ATTRIBUTE *m, const QString &path)
 {
-    if (QFile::exists(path) || taken_by_earlier(inputfile, m, path)) {
+    if (taken_by_earlier(inputfile, m, path)) {
         log_exists(path);
+        return 1;
+    }
+    if (QFile::exists(path)) {
+        log_taken(path);
         return 1;
     }
     m->output_name = path;
@@ -241,7 +271,7 @@ int PROCESS_FILE::publish_output_files(ATTRIBUTE *inputfile)
         const QByteArray temp = QFile::encodeName(temporary_name(m->output_name, getpid()));
         if (rename_no_replace(temp, final_name) != 0) {
             if (errno == EEXIST)
-                log_exists(m->output_name);
+                log_taken(m->output_name);
             else
                 log_write_failed(m->output_name);
             discard_output_files(inputfile, published);

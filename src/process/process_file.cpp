@@ -1,10 +1,7 @@
 #include "process_file.h"
 
-#include <QDate>
 #include <QFile>
 #include <QRegExp>
-#include <QRegularExpression>
-#include <QTime>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -14,6 +11,8 @@
 #include "elog.h"
 #include "exit_status.h"
 #include "gl_param.h"
+#include "input_stream.h"
+#include "input_name.h"
 #include "publication.h"
 #include "xml_input_handler.h"
 #include "xml_reader.h"
@@ -27,6 +26,7 @@ int PROCESS_FILE::start(QString input_directory, QString file_name)
 {
     elog.debug(3, "CALLED: PROCESS_FILE::start()\n");
     const QString input_name = input_directory + "/" + file_name;
+    source_name = file_name;
     const int input = open(QFile::encodeName(input_name).constData(), O_RDONLY | O_CLOEXEC);
     if (input < 0)
         elog.log("ERROR: opening file " + input_name + "\n");
@@ -45,10 +45,15 @@ int PROCESS_FILE::start(QString input_directory, QString file_name)
         discard_output_files(inputfile, 0);
         return exit_status::FAILED;
     }
-    XMLInputHandler handler;
-    const bool parsed = input >= 0 && XML_READER(&handler).parse(input);
-    if (input >= 0)
+    bool parsed = false;
+    if (input >= 0) {
+        INPUT_STREAM stream(input);
+        XMLInputHandler handler;
+        parsed = XML_READER(&handler).parse(stream);
+        if (!stream.fault().isEmpty())
+            elog.log(QString("ERROR: could not read %1: %2\n").arg(input_name, stream.fault()));
         close(input);
+    }
     if (!parsed) {
         elog.log("ERROR: parsing unsuccessful\n");
         discard_output_files(inputfile, 0);
@@ -60,20 +65,14 @@ int PROCESS_FILE::start(QString input_directory, QString file_name)
 
 void PROCESS_FILE::set_file_time(const QString &file_name)
 {
-    // A Perl-style engine: its greedy ".*" takes the last stamp group of the name,
-    // where QRegExp's captures would take the first.
-    static const QRegularExpression stamp(RX_INPUT_FILE_DATE);
-    QDateTime time = GL_param.file_time;
-    const QRegularExpressionMatch found = stamp.match(file_name);
-    if (found.hasMatch()) {
-        time.setDate(QDate::fromString(found.captured(1), INPUT_DATE_STRING));
-        time.setTime(QTime::fromString(found.captured(2), INPUT_TIME_STRING));
-        GL_param.file_time = time;
-    } else {
-        elog.log("WARNING: could not extract date/time from input file name - using current time\n");
-        elog.log("INFO: input file extensions is not \"_yyyyMMdd_hhmm.xml\"\n");
-        GL_param.file_time = QDateTime::currentDateTime();
-    }
+    GL_param.file_time = stamp_from_name(file_name);
+    if (GL_param.file_time.isValid())
+        return;
+    elog.log("WARNING: could not extract date/time from input file name - using current time\n");
+    elog.log("INFO: input file extensions is not \"_yyyyMMdd_hhmm.xml\"\n");
+    // Held like a stamp from a name: the local wall-clock digits.
+    const QDateTime now = QDateTime::currentDateTime();
+    GL_param.file_time = QDateTime(now.date(), now.time(), Qt::UTC);
 }
 
 // Output is published and made durable before the input goes, so that a crash at any

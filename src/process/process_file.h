@@ -21,7 +21,11 @@ public:
     /// Removes every temporary file of the input and whatever was already published.
     void discard_output_files(ATTRIBUTE *inputfile, int published);
 
+    /// The input file's name, without its directory.
+    QString source_name;
+
 private:
+    QString output_file_name(ATTRIBUTE *m) const;
     void set_file_time(const QString &file_name);
     int finish(ATTRIBUTE *inputfile, const QString &input_name);
 };

@@ -11,22 +11,26 @@
 #include <libxml/parserInternals.h>
 #include <unistd.h>
 
+#include "input_stream.h"
 #include "xml_input_handler.h"
 
 struct XML_READER::Private {
     XMLInputHandler *handler;
     xmlParserCtxtPtr ctxt = nullptr;
-    int fd = -1;
-    /// Input not yet handed to libxml2: the document in memory, or the last large read
-    /// (libxml2 asks for a few kilobytes at a time).
+    /// The file, or else the document in memory.
+    INPUT_STREAM *stream = nullptr;
     const char *next = nullptr;
     size_t left = 0;
-    std::unique_ptr<char[]> chunk;
     /// Bytes of input handed to libxml2, and bytes of text and attribute values it handed back.
     long long input_bytes = 0;
     long long text_bytes = 0;
     bool stopped = false;
-    bool error_logged = false;
+    /// The first error, logged when the parse has ended: a fault of the compressed
+    /// stream found by then explains it better.
+    bool failed = false;
+    long error_line = 0;
+    long error_column = 0;
+    QString error_message;
     /// Text since the last markup: the handler gets each such run in one piece. It keeps a
     /// view of the last run, so the bytes stay until the next run begins.
     std::string pending;
@@ -62,9 +66,12 @@ bool XML_READER::Private::halted(void *ctx)
 
 void XML_READER::Private::fail(void *ctx, long line, long column, const QString &message)
 {
-    if (!error_logged)
-        handler->fatalError(line, column, message);
-    error_logged = true;
+    if (!failed) {
+        error_line = line;
+        error_column = column;
+        error_message = message;
+    }
+    failed = true;
     stopped = true;
     halted(ctx);
     halted(ctxt);
@@ -212,32 +219,25 @@ static void on_error(void *ctx, xmlErrorPtr error)
 
 static void silent(void *, const char *, ...) {}
 
-static const size_t CHUNK_SIZE = 256 * 1024;
-
 static int read_input(void *context, char *buffer, int length)
 {
     XML_READER::Private *r = static_cast<XML_READER::Private *>(context);
     if (r->stopped)
         return 0;
-    size_t given = 0;
-    while (given < size_t(length)) {
-        if (r->left == 0 && r->chunk) {
-            ssize_t n;
-            do
-                n = read(r->fd, r->chunk.get(), CHUNK_SIZE);
-            while (n < 0 && errno == EINTR);
-            if (n < 0)
-                return -1;
-            r->next = r->chunk.get();
-            r->left = size_t(n);
+    long given;
+    if (r->stream) {
+        given = r->stream->read(buffer, size_t(length));
+        if (given < 0) {
+            // The stream's fault is the one reported; what libxml2 makes of it is not.
+            r->failed = true;
+            r->stopped = true;
+            return -1;
         }
-        const size_t n = std::min(size_t(length) - given, r->left);
-        if (n == 0)
-            break;
-        memcpy(buffer + given, r->next, n);
-        r->next += n;
-        r->left -= n;
-        given += n;
+    } else {
+        given = long(std::min(size_t(length), r->left));
+        memcpy(buffer, r->next, size_t(given));
+        r->next += given;
+        r->left -= size_t(given);
     }
     r->input_bytes += given;
     return int(given);
@@ -284,8 +284,16 @@ static bool run(XML_READER::Private &r)
     xmlCtxtUseOptions(r.ctxt, XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_HUGE);
     xmlParseDocument(r.ctxt);
     bool ok = !r.stopped && r.ctxt->wellFormed && r.ctxt->nsWellFormed;
-    if (!ok && !r.error_logged)
+    if (!ok && !r.failed)
         r.fail_here(r.ctxt, "document not well-formed");
+    // A corrupt compressed file may inflate to bytes that are not well-formed: its
+    // fault, further on, is the one to report. Read to the end, the trailer is checked.
+    if (r.stream && (ok || r.stream->compressed()))
+        r.stream->drain();
+    if (r.stream && !r.stream->fault().isEmpty())
+        ok = false;
+    else if (!ok)
+        r.handler->fatalError(r.error_line, r.error_column, r.error_message);
     xmlFreeDoc(r.ctxt->myDoc);
     r.ctxt->myDoc = nullptr;
     xmlFreeParserCtxt(r.ctxt);
@@ -295,12 +303,11 @@ static bool run(XML_READER::Private &r)
 
 XML_READER::XML_READER(XMLInputHandler *handler) : handler(handler) {}
 
-bool XML_READER::parse(int fd)
+bool XML_READER::parse(INPUT_STREAM &input)
 {
     Private r;
     r.handler = handler;
-    r.fd = fd;
-    r.chunk.reset(new char[CHUNK_SIZE]);
+    r.stream = &input;
     return run(r);
 }
 

@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 
+class INPUT_STREAM;
 class XMLInputHandler;
 
 /// Reads one document with libxml2's SAX2 parser, as XML 1.0 says, and drives an
@@ -14,9 +15,10 @@ class XML_READER {
 public:
     explicit XML_READER(XMLInputHandler *handler);
 
-    /// Reads the open descriptor to its end; true when the document was well-formed and
-    /// the handler accepted every event. Every failure is logged through the handler.
-    bool parse(int fd);
+    /// Reads the stream to its end; true when the document was well-formed and the
+    /// handler accepted every event. Every failure is logged through the handler, except
+    /// a fault of the stream itself (see INPUT_STREAM::fault), which the caller names.
+    bool parse(INPUT_STREAM &input);
     /// The same for a document in memory.
     bool parse(const QByteArray &document);
 

@@ -1,12 +1,10 @@
 # Lays out the corpora of the differential test under $1, one folder each with input/ and
-# strandor.conf: the real-world samples, the examples, benchmark files at several seeds,
+# strandor.conf: the examples, benchmark files at several seeds,
 # generated documents and the W3C suite (as it stands, and with LF line ends). The W3C
 # suite's not-well-formed documents are listed in $1/xmlconf.not-wf.
 prepare_corpora() {
     local root=$1 tests=$TESTS_DIR corpus
     corpus() { mkdir -p "$root/$1/input"; cp "$2" "$root/$1/strandor.conf"; }
-    corpus real-pm "$tests/cases/real_pm/strandor.conf"
-    cp "$tests"/cases/real_pm/input/* "$root/real-pm/input/"
     corpus examples "$tests/../examples/strandor.conf"
     cp "$tests"/../examples/input/* "$root/examples/input/"
     corpus cell-example "$tests/cases/cell_example/strandor.conf"

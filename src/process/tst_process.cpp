@@ -1,0 +1,73 @@
+#include <QtTest>
+
+#include "input_name.h"
+
+class TstProcess : public QObject {
+    Q_OBJECT
+private slots:
+    void stamps_data();
+    void stamps();
+    void stems_data();
+    void stems();
+};
+
+void TstProcess::stamps_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("stamp");
+    const char *rows[][2] = {
+        {"A20220418.1900-1915_seliitdus00487.xml", "2022-04-18 19:00"},
+        {"A20181002.0000-1000-0015-1000_5G.xml", "2018-10-02 00:00"},
+        {"C20190328.0000-0015.xml", "2019-03-28 00:00"},
+        {"D20241211.0934+0000-0936+0000_-0_DC=Keysight.com,SubNetwork=Morrisville,ManagedElement=GNB-1_-_1.xml",
+         "2024-12-11 09:34"},
+        {"A20200101.2345+0100-20200102.0000+0100_NodeA.xml.gz", "2020-01-01 23:45"},
+        {"x_B20200101.1400-1415.xml", "2020-01-01 14:00"},
+        // The own group wins, also before a 3GPP form.
+        {"A20200101.1400-1415_x_20111110_1345.xml", "2011-11-10 13:45"},
+        // A summer-time gap in Berlin: the digits as written.
+        {"y_20220327_0215.xml", "2022-03-27 02:15"},
+        {"A20220327.0215+0100-0230+0100_n.xml", "2022-03-27 02:15"},
+        // Impossible dates and times, and what is not the 3GPP form.
+        {"A20201301.1400-1415_n.xml", ""},
+        {"A20200101.2500-1415_n.xml", ""},
+        {"meas_20111310_1345.xml", ""},
+        {"E20200101.1400-1415_n.xml", ""},
+        {"xA20200101.1400-1415_n.xml", ""},
+        {"A20200101.1400_n.xml", ""},
+        {"A20200101-1415_n.xml", ""},
+        {"A20200101.1400-14155_n.xml", ""},
+        {"PM202007171301+020024C202007171207+0200-1215+0200_45678.xml", ""},
+    };
+    for (const auto &row : rows)
+        QTest::newRow(row[0]) << row[0] << row[1];
+}
+
+void TstProcess::stamps()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, stamp);
+    QCOMPARE(stamp_from_name(name).toString("yyyy-MM-dd hh:mm"), stamp);
+}
+
+void TstProcess::stems_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("stem");
+    QTest::newRow("3gpp gzip") << "A20220418.1900-1915_seliitdus00487.xml.gz" << "A20220418.1900-1915_seliitdus00487";
+    QTest::newRow("xml") << "a_20111110_1345.xml" << "a_20111110_1345";
+    QTest::newRow("none") << "a_20111110_1345" << "a_20111110_1345";
+    QTest::newRow("only gz") << "a.gz" << "a";
+    QTest::newRow("hidden") << ".a" << ".a";
+    QTest::newRow("two") << "a.b.c" << "a.b";
+}
+
+void TstProcess::stems()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, stem);
+    QCOMPARE(source_stem(name), stem);
+}
+
+QTEST_APPLESS_MAIN(TstProcess)
+#include "tst_process.moc"
