@@ -1,15 +1,21 @@
 #!/bin/sh
-# Converts a copy of the example input with the example configuration and shows the result.
+# Converts a copy of each example input with its configuration and shows the result:
+# examples/input (cell reports) and examples/3gpp (a 3GPP delivery of one quarter hour).
 set -e
 cd "$(dirname "$0")/.."
-work=build/example
-rm -rf "$work"
-mkdir -p "$work/output"
-cp -r examples/input "$work/input"
 status=0
-TZ=Europe/Berlin ./build/src/driver/strandor -c examples/strandor.conf -i "$work/input" -o "$work/output" -t 2 || status=$?
-for f in "$work"/output/*; do
-    echo "==> $f <=="
-    cat "$f"
-done
+# run NAME CONFIG INPUT
+run() {
+    work=build/example/$1
+    rm -rf "$work"
+    mkdir -p "$work/output"
+    cp -r "$3" "$work/input"
+    TZ=Europe/Berlin ./build/src/driver/strandor -c "$2" -i "$work/input" -o "$work/output" -t 2 || status=$?
+    for f in "$work"/output/*; do
+        echo "==> $f <=="
+        cat "$f"
+    done
+}
+run cells examples/strandor.conf examples/input
+run 3gpp examples/3gpp/strandor.conf examples/3gpp/input
 exit $status

@@ -47,10 +47,11 @@ name_case summer-gap y_20220327_0215.xml 'VERSION "V1"' 15MIN 2203270215_Q_CELL_
     'time\tvalue\n220327 02:15\t1\n220327 02:15\t2\n'
 name_case summer-gap-3gpp A20220327.0215+0100-0230+0100_n.xml 'TIME_FORMAT "yyyy-MM-dd hh:mm"' 15MIN \
     2203270215_Q_CELL_.data 'time\tvalue\n2022-03-27 02:15\t1\n2022-03-27 02:15\t2\n'
-# %5: the source's name less ".gz" and its last extension, filled last and literally.
-name_case source a.b_20111110_1345.xml.gz 'FILE_MASK "%1_%2_%3_%5.data"' 15MIN 1111101345_Q_CELL_a.b_20111110_1345.data ''
+# %5: the source's name less ".gz" and its last extension. A mask with it is filled by
+# position, and a "%" in a value stays literal.
+name_case source a.b_20111110_1345.xml.gz 'FILE_MASK "%5_%3.data"' 15MIN a.b_20111110_1345_CELL.data ''
 name_case source-no-extension xml_20111110_1345 'FILE_MASK "%5-%1.tsv"' 15MIN xml_20111110_1345-1111101345.tsv ''
-name_case source-percent 'p%1_20111110_1345.xml' 'FILE_MASK "%5.%2"' 15MIN 'p%1_20111110_1345.1111101345' ''
+name_case source-percent 'p%1_20111110_1345.xml' 'FILE_MASK "%5.%2%9"' 15MIN 'p%1_20111110_1345.Q%9' ''
 name_case mask-and-separator meas_20111110_1345.xml \
     'FILE_MASK "%1-%2.tsv" COLUMN_SEPARATOR ";" TIME_FORMAT "dd.MM.yyyy hh:mm"' 15MIN 1111101345-Q.tsv \
     'time;value\n10.11.2011 13:45;1\n10.11.2011 13:45;2\n'
@@ -120,7 +121,7 @@ nodes() {
 }
 nodes nodes 'FILE_MASK "%5.%2"'
 expect_status "nodes" 0
-expect_listing "nodes" "$CASE/output" "A20200101.1400+0100-1415+0100_NodeA.2001011400 A20200101.1400+0100-1415+0100_NodeB.2001011400"
+expect_listing "nodes" "$CASE/output" "A20200101.1400+0100-1415+0100_NodeA.Q A20200101.1400+0100-1415+0100_NodeB.Q"
 convert
 expect_status "nodes rerun" 1
 expect_no_log "nodes rerun" "HINT"
@@ -128,6 +129,18 @@ nodes nodes-collide ''
 expect_status "nodes collide" 1
 expect_logs "nodes collide" "ERROR: file $CASE/output//2001011400_Q_CELL_.data already exists - aborting " \
     "HINT: several input files map to this output name; put %5 into FILE_MASK to keep one output per input file"
+
+# The example 3GPP delivery: plain, gzip-compressed and CRLF files convert alike.
+new_case example-3gpp
+cp -r "$TESTS_DIR/../examples/3gpp/input/." "$CASE/input/"
+run_strandor -c "$TESTS_DIR/../examples/3gpp/strandor.conf" -i "$CASE/input" -o "$CASE/output" -t 2
+expect_status "example 3gpp" 0
+expect_no_log "example 3gpp" "WARNING"
+for node in RBS0042 RBS0043 RBS0044; do
+    out="$CASE/output/A20240611.1400+0200-1415+0200_${node}_counters.data"
+    [ "$(cut -f1-3 "$out" | sort -u | tr '\t\n' ',;')" = "2024-06-11 14:00,SubNetwork=North,MeContext=$node,RrcConnection;begin,element,meas_info;" ] \
+        && [ "$(wc -l <"$out")" -eq 5 ] && ok || fail "example 3gpp: $out"
+done
 
 # Description errors found when the output files are opened.
 desc_case() {

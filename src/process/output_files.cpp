@@ -30,17 +30,10 @@ void log_exists(const QString &path)
     elog.log(QString("ERROR: file %1 already exists - aborting \n").arg(path));
 }
 
-/// "%5" names the source file. It is set aside while %1 to %4 are filled as they always
-/// were, and filled last, so that a "%" in the source's name is never taken for a placeholder.
-static const QRegularExpression &source_placeholder()
-{
-    static const QRegularExpression five(QStringLiteral("%5(?![0-9])"));
-    return five;
-}
-
 static bool mask_names_source(const QString &mask)
 {
-    return mask.contains(source_placeholder());
+    static const QRegularExpression five(QStringLiteral("%5(?![0-9])"));
+    return mask.contains(five);
 }
 
 /// An output of an earlier input is in the way. Without the source's name in the mask,
@@ -71,6 +64,23 @@ static QString fill_placeholder(const QString &mask, const QString &value)
     return mask.contains(placeholder) ? mask.arg(value) : mask;
 }
 
+/// A mask that names the source (a newer form) is filled by position: %1 to %5 each stand
+/// for their own value wherever they are, in one pass, so that a "%" in a value stays literal.
+static QString fill_positions(const QString &mask, const QString (&values)[5])
+{
+    static const QRegularExpression placeholder(QStringLiteral("%([1-5])(?![0-9])"));
+    QString result;
+    int done = 0;
+    QRegularExpressionMatchIterator it = placeholder.globalMatch(mask);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch found = it.next();
+        result += mask.midRef(done, found.capturedStart() - done);
+        result += values[found.capturedRef(1).toInt() - 1];
+        done = found.capturedEnd();
+    }
+    return result + mask.midRef(done);
+}
+
 QString PROCESS_FILE::output_file_name(ATTRIBUTE *m) const
 {
     ATTRIBUTE *name = m->child ? m->child->find(tok::MEASUREMENTNAME) : nullptr;
@@ -88,14 +98,14 @@ QString PROCESS_FILE::output_file_name(ATTRIBUTE *m) const
         elog.log("ERROR: unknown GRANULARITY specified\n");
         return QString();
     }
-    const QChar set_aside(QChar::Null); // a configured string never holds it
-    QString file_name = GL_param.file_mask;
-    file_name.replace(source_placeholder(), QString(set_aside));
     const QString values[] = {GL_param.file_time.toString(FILENAME_PMS_DATEFORMAT),
-                              QString::fromLatin1(letter), name->text, GL_param.version};
-    for (const QString &value : values)
-        file_name = fill_placeholder(file_name, value);
-    file_name.replace(set_aside, source_stem(source_name));
+                              QString::fromLatin1(letter), name->text, GL_param.version,
+                              source_stem(source_name)};
+    QString file_name = GL_param.file_mask;
+    if (mask_names_source(file_name))
+        return GL_param.output_path + "/" + fill_positions(file_name, values);
+    for (int i = 0; i < 4; ++i)
+        file_name = fill_placeholder(file_name, values[i]);
     return GL_param.output_path + "/" + file_name;
 }
 
