@@ -87,9 +87,9 @@ cmp -s "$CASE/plain/2401010004_E_v_.data" "$CASE/output/2401010004_E_v_.data" &&
 hostile gzip-members members_20240101_0005.xml 0 30000
 expect_file "gzip members" "$CASE/output/2401010005_E_v_.data" 'v\ta\nx\t1\ny\t1\n'
 size=$(stat -c %s "$WORK/gz.gz")
-# gz_fault NAME PERL_EDIT FAULT: the gzip file edited in place by PERL_EDIT ($_ holds its bytes).
+# gz_fault NAME PERL_EDIT FAULT [SOURCE]: the gzip file edited by PERL_EDIT ($_ holds its bytes).
 gz_fault() {
-    perl -0777 -pe "$2" "$WORK/gz.gz" >"$WORK/$1_20240101_0006.xml.gz"
+    perl -0777 -pe "$2" "$WORK/${4:-gz.gz}" >"$WORK/$1_20240101_0006.xml.gz"
     hostile "$1" "$1_20240101_0006.xml.gz" 1 30000 \
         "ERROR: could not read $WORK/$1/input//$1_20240101_0006.xml.gz: $3" "ERROR: parsing unsuccessful"
     expect_no_log "$1" "error detected"
@@ -99,6 +99,10 @@ gz_fault gz-length "substr(\$_, $size - 4, 1) ^= 'x'" "compressed data corrupt (
 gz_fault gz-method 'substr($_, 2, 1) = "\x07"' "compressed data corrupt (unknown compression method)"
 gz_fault gz-truncated "\$_ = substr(\$_, 0, $size / 2)" "compressed data truncated"
 gz_fault gz-trailing '$_ .= "junk"' "unexpected data after the compressed data"
+# Stored blocks hold the text as it is: a broken tag fails the parse before the CRC is
+# reached, and the stream's fault is the one named.
+doc | perl -MIO::Compress::Gzip=gzip,:level -e 'local $/; my $d = <STDIN>; gzip(\$d => \*STDOUT, Level => Z_NO_COMPRESSION, Minimal => 1)' >"$WORK/stored.gz"
+gz_fault gz-stored 's/<v a="1000">/<v a="1000"</' "compressed data corrupt (incorrect data check)" stored.gz
 
 # A gzip bomb: 1 MB that inflates to 1 GiB streams in flat memory.
 perl -e 'print "<d>"' | gzip -n >"$WORK/bomb_20240101_0007.xml"
