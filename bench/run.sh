@@ -87,14 +87,23 @@ size=$(cat "$WORK"/corpus/dir20/*.xml | wc -c)
 echo "== 20 files of 10 MB"
 echo "  -t 1: $t1 s, $(rate "$size" "$t1") MB/s; -t 2: $t2 s, $(rate "$size" "$t2") MB/s; -t 2 / -t 1: $(echo "scale=2; $t1 / $t2" | bc)x"
 
-# Instructions of the worker per input byte (deterministic), on a 1 MB file.
+# Instructions of the worker per input byte (deterministic), on a 1 MB file, plain and gzipped.
 if command -v valgrind >/dev/null; then
-    gen 1000000 3 "$WORK/corpus/one_mb/node0003_20111110_1345.xml"
-    rm -rf "$WORK/cg" && mkdir -p "$WORK/cg/out"
-    valgrind --tool=callgrind --trace-children=yes --callgrind-out-file="$WORK/cg/cg.%p" \
-        "$FAST" -c "$CONF" -i "$WORK/corpus/one_mb" -o "$WORK/cg/out" -d 1 >/dev/null 2>&1
-    worker=$(for f in "$WORK"/cg/cg.*; do grep -m1 '^summary:' "$f" | cut -d' ' -f2; done | sort -n | tail -1)
-    echo "== callgrind: worker $worker instructions, $(echo "scale=1; $worker / $(stat -c %s "$WORK"/corpus/one_mb/*.xml)" | bc) per input byte"
+    one=$WORK/corpus/one_mb/node0003_20111110_1345.xml
+    gen 1000000 3 "$one"
+    mkdir -p "$WORK/corpus/one_mb_gz"
+    gzip -6nc "$one" >"$WORK/corpus/one_mb_gz/node0003_20111110_1345.xml"
+    # worker_instructions DIR: the largest instruction count of the processes of one run
+    worker_instructions() {
+        rm -rf "$WORK/cg" && mkdir -p "$WORK/cg/out"
+        valgrind --tool=callgrind --trace-children=yes --callgrind-out-file="$WORK/cg/cg.%p" \
+            "$FAST" -c "$CONF" -i "$1" -o "$WORK/cg/out" -d 1 >/dev/null 2>&1
+        for f in "$WORK"/cg/cg.*; do grep -m1 '^summary:' "$f" | cut -d' ' -f2; done | sort -n | tail -1
+    }
+    worker=$(worker_instructions "$WORK/corpus/one_mb")
+    gzipped=$(worker_instructions "$WORK/corpus/one_mb_gz")
+    echo "== callgrind: worker $worker instructions, $(echo "scale=1; $worker / $(stat -c %s "$one")" | bc) per input byte;" \
+        "gzipped $gzipped, $(echo "scale=2; $gzipped / $worker" | bc)x"
 fi
 
 [ "$QUICK" = --quick ] || report "1 GB file" "$WORK/corpus/node0002_20111110_1400.xml" once
