@@ -12,10 +12,10 @@ cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DSTRANDOR_FUZZ=ON -DCMAKE
 cmake --build build-fuzz --target fuzz_config fuzz_extract -j "$(nproc)" >/dev/null
 seeds=build-fuzz/seeds
 rm -rf "$seeds" && mkdir -p "$seeds/config" "$seeds/extract" build-fuzz/crashes
-cp examples/strandor.conf bench/bench.conf tests/differential/gen.conf "$seeds/config/"
+cp examples/strandor.conf bench/bench.conf tests/regression/gen.conf "$seeds/config/"
 for c in tests/cases/*/strandor.conf; do cp "$c" "$seeds/config/$(basename "$(dirname "$c")").conf"; done
 cp examples/input/* tests/cases/*/input/*.xml "$seeds/extract/"
-perl tests/differential/gen_docs.pl "$seeds/extract" 1 50
+perl tests/regression/gen_docs.pl "$seeds/extract" 1 50
 for target in config extract; do
     mkdir -p "build-fuzz/work-$target"
     echo "== $target, $SECONDS_PER_TARGET s"

@@ -1,15 +1,14 @@
 #!/usr/bin/perl
 # Sums up one run of a corpus:  digest.pl RUN_DIR
-# For every input file: its name, 1 if it was refused ("parsing unsuccessful"), an MD5 of
-# its worker's log lines and its output files (names and bytes), and the reason the
-# reader of the 0.8 versions gave for reading it a second time, if it did.
+# For every input file: its name, 1 if it was refused ("parsing unsuccessful"), and an MD5
+# of its worker's log lines and its output files (names and bytes).
 use strict;
 use warnings;
 use Digest::MD5 qw(md5_hex);
 
 my ($dir) = @ARGV;
 open(my $in, '<:raw', "$dir/log") or die "$dir/log: $!\n";
-my (%file_of, %lines, %reason, $parent, $pid);
+my (%file_of, %lines, $parent, $pid);
 while (my $line = <$in>) {
     if ($line =~ /^\[(\d+)\] \d{4}\.\d\d\.\d\d \d\d:\d\d:\d\d (.*\n?)$/s) {
         ($pid, $line) = ($1, $2);
@@ -18,10 +17,6 @@ while (my $line = <$in>) {
     }
     next if $pid == $parent || !defined $file_of{$pid};
     my $name = $file_of{$pid};
-    if ($line =~ /^DEBUG: fast reader gave up \((.*)\)/) {
-        $reason{$name} = $1;
-        next;
-    }
     next if $line =~ /^Info: Process \d+ will finish/;
     $lines{$name} .= $line;
 }
@@ -39,5 +34,5 @@ for my $name (sort keys %lines) {
         }
     }
     my $refused = $lines{$name} =~ /^ERROR: parsing unsuccessful$/m ? 1 : 0;
-    print join("\t", $name, $refused, $digest->hexdigest, $reason{$name} // ''), "\n";
+    print join("\t", $name, $refused, $digest->hexdigest), "\n";
 }

@@ -1,5 +1,5 @@
 #!/usr/bin/perl
-# Prepares the W3C XML conformance suite for the comparison of the two readers:
+# Prepares the W3C XML conformance suite for the regression test:
 #   xmlconf_inputs.pl SUITE_DIR INPUT_DIR NOT_WF_LIST > strandor.conf
 # Copies every test document listed in the suite's catalogues into INPUT_DIR under a
 # stamped name, lists the not-well-formed ones in NOT_WF_LIST (name, and why a processor

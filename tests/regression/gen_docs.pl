@@ -1,5 +1,5 @@
 #!/usr/bin/perl
-# Writes XML documents for the comparison of the two readers into DIR:
+# Writes XML documents for the regression test into DIR:
 #   gen_docs.pl DIR SEED RANDOM_COUNT
 # First a fixed set that covers entities, CDATA, comments, processing instructions,
 # namespaces, encodings and whitespace layouts, each in a few variants; then RANDOM_COUNT
