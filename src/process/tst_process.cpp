@@ -22,6 +22,10 @@ void TstProcess::stamps_data()
          "2024-12-11 09:34"},
         {"A20200101.2345+0100-20200102.0000+0100_NodeA.xml.gz", "2020-01-01 23:45"},
         {"x_B20200101.1400-1415.xml", "2020-01-01 14:00"},
+        // The own group: the last one, four time digits, anything after them.
+        {"a_20111110_1345_20111111_0900.xml", "2011-11-11 09:00"},
+        {"meas_20111110_13456.dat.xml", "2011-11-10 13:45"},
+        {"meas_2011111_1345.xml", ""},
         // The own group wins, also before a 3GPP form.
         {"A20200101.1400-1415_x_20111110_1345.xml", "2011-11-10 13:45"},
         // A summer-time gap in Berlin: the digits as written.
