@@ -1,5 +1,6 @@
 #include "input_stream.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>

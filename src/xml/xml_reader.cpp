@@ -2,14 +2,12 @@
 
 #include <QString>
 
-#include <cerrno>
+#include <algorithm>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <libxml/SAX2.h>
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
-#include <unistd.h>
 
 #include "input_stream.h"
 #include "xml_input_handler.h"
