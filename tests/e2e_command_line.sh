@@ -2,32 +2,18 @@
 # Command line, run parameters, configuration file errors and start-up of the real binary.
 . "$(dirname "$0")/lib.sh"
 
-BANNER='    strandor - fast flexible data converter
-    Version 0.8.1
-    CVS: $Revision: 1.6 $
-    CVS: $Date: 2011/11/10 13:43:27 $'
-USAGE='strandor Syntax:
-strandor -v  print version number
-strandor -h  print this short reminder
-strandor -c  <configuration file> - load configuration file
-strandor -t  <number of processes> - defines number of subprocesses running in parallel
-strandor -i  <path to the input directory> - where to find input files
-strandor -o  <path to the output directory> - where to store output files
-strandor [-d <debug level>] the <debug level varies from 0 (off) to 5 (very noisy)
-
-strandor example:
-strandor -c /opt/strandor/strandor.conf'
+# What -h prints: the banner (its first four lines, all that -v prints), then the usage.
+HELP=$TESTS_DIR/data/help.txt
 
 new_case banner
 run_strandor -v
 expect_status "-v" 0
-[ "$(cat "$CASE/stdout")" = "$BANNER" ] && ok || fail "-v prints the banner"
+[ "$(cat "$CASE/stdout")" = "$(head -4 "$HELP")" ] && ok || fail "-v prints the banner"
 [ -s "$CASE/stderr" ] && fail "-v writes nothing to stderr" || ok
 
 run_strandor -h
 expect_status "-h" 0
-printf '%s\n%s\n' "$BANNER" "$USAGE" >"$CASE/expected"
-cmp -s "$CASE/stdout" "$CASE/expected" && ok || fail "-h prints banner and usage exactly"
+cmp -s "$CASE/stdout" "$HELP" && ok || fail "-h prints banner and usage exactly"
 
 run_strandor -v -d 9
 expect_status "-v before a bad -d" 0
@@ -71,8 +57,7 @@ run_strandor -c "$CASE/conf.d"
 expect_status "unreadable configuration" 2
 grep -q "input in flex scanner failed" "$CASE/stderr" && ok || fail "unreadable configuration: scanner message"
 
-printf 'GLOBALS { }\n' >"$CASE/empty.conf"
-printf 'GLOBALS { VERSION "V1" }\n' >"$CASE/v1.conf"
+printf 'GLOBALS { VERSION "V1" }\nINPUTFILE "^x" { GENERATES MEASUREMENT { MATCH { NEEDS "a" -> "b" } } }\n' >"$CASE/v1.conf"
 run_strandor -c "$CASE/broken.conf" -c "$CASE/v1.conf" -i "$CASE/input" -o "$CASE/output" extra words
 expect_status "second -c wins, extra words ignored" 0
 
@@ -83,27 +68,19 @@ expect_logs "dump" "INFO: input_path: <$CASE/input//>" "INFO: output_path: </dat
     "INFO: time format: <yyMMdd hh:mm>" "$(printf 'INFO: column separator: <\t>')" "INFO: max header size: <30>" \
     "INFO: configuration file: $CASE/v1.conf" "INFO: strandor will execute 3 processes parallel"
 [ "$(grep -c 'strandor - fast flexible data converter' "$CASE/log")" -eq 1 ] && ok || fail "dump once at level 0"
+expect_no_log "-d 0 lists no tree" "INPUTFILE = ^x"
 # Entries carry the parent's pid and the local time.
 grep -qE '^\[([0-9]+)\] [0-9]{4}\.[0-9]{2}\.[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} INFO: mypid: \1$' "$CASE/stderr" && ok || fail "entry prefix"
 
-# Debug levels gate exactly: level 1 dumps twice plus the tree, level 3 shows traces, 5 all.
+# Debug levels gate exactly: level 1 dumps twice plus the tree, level 3 shows traces.
 run_strandor -c "$CASE/v1.conf" -i "$CASE/input" -o "$CASE/output" -d 1
 [ "$(grep -c 'strandor - fast flexible data converter' "$CASE/log")" -eq 2 ] && ok || fail "dump twice at level 1"
-expect_log "level 1" "INFO: no more files to process running: 0"
+expect_logs "level 1" "INFO: no more files to process running: 0" "INPUTFILE = ^x" "                POINTER = b"
 expect_no_log "level 1" "CALLED:"
 run_strandor -c "$CASE/v1.conf" -i "$CASE/input" -o "$CASE/output" -d 0x3
 expect_logs "level 3" "CALLED: GL_PARAM::read_configuration()" "CALLED: fork_new_process()" "FINISH: parse_global()"
 expect_no_log "level 3" "parsing file"
 expect_no_log "level 3, before the options are read" "CALLED: main()"
-run_strandor -c "$CASE/v1.conf" -i "$CASE/input" -o "$CASE/output" -d 5
-expect_logs "level 5" "parsing file \"$CASE/v1.conf\"" "DEBUG: start parsing" "DEBUG: end parsing"
-
-# At a debug level above 0 the description tree is listed after the dump.
-printf 'GLOBALS { }\nINPUTFILE "^x" {\n GENERATES MEASUREMENT {\n  MATCH { NEEDS "a" -> "b" }\n }\n}\n' >"$CASE/tree.conf"
-run_strandor -c "$CASE/tree.conf" -i "$CASE/input" -o "$CASE/output" -d 1
-expect_logs "-d 1 lists the description tree" "INPUTFILE = ^x" "                POINTER = b"
-run_strandor -c "$CASE/tree.conf" -i "$CASE/input" -o "$CASE/output"
-expect_no_log "-d 0 lists no tree" "INPUTFILE = ^x"
 
 # Paths with non-ASCII characters are taken as the file system names them.
 mkdir -p "$CASE/Süd/in" "$CASE/Süd/out"

@@ -53,12 +53,8 @@ name_case mask-and-separator meas_20111110_1345.xml \
 grep -q 'arg:' "$CASE/stderr" && fail "a mask with fewer placeholders warns" || ok
 
 for name in meas.xml meas_20111310_1345.xml; do
-    new_case "no-stamp-$name"
-    config ''
-    input "$name"
-    before=$(date +%y%m%d%H%M)
-    convert
-    after=$(date +%y%m%d%H%M)
+    new_case "no-stamp-$name"; config ''; input "$name"
+    before=$(date +%y%m%d%H%M); convert; after=$(date +%y%m%d%H%M)
     expect_status "$name" 0
     expect_logs "$name" "WARNING: could not extract date/time from input file name - using current time" \
         'INFO: input file extensions is not "_yyyyMMdd_hhmm.xml"'
@@ -66,7 +62,8 @@ for name in meas.xml meas_20111310_1345.xml; do
     [ "$out" = "${before}_Q_CELL_.data" ] || [ "$out" = "${after}_Q_CELL_.data" ] && ok || fail "$name: current time in '$out'"
 done
 
-# The first matching description wins; a file that none matches stays with status 22.
+# The first matching description wins. An empty COLUMNS list gives an empty header and a
+# bare line feed per element end.
 new_case first-match
 cat >"$CASE/strandor.conf" <<'CONF'
 GLOBALS { }
@@ -74,38 +71,13 @@ INPUTFILE "CELL" { GENERATES MEASUREMENT { MEASUREMENTNAME "first" GRANULARITY E
 INPUTFILE "^CELL_" { GENERATES MEASUREMENT { MEASUREMENTNAME "second" GRANULARITY EVENT MATCH { VOID } COLUMNS { } } }
 CONF
 input CELL_20111110_1345.xml
-input cell_20111110_1345.xml
-convert -d 1
-expect_status "first match" 1
-expect_listing "first match" "$CASE/output" "1111101345_E_first_.data"
-# An empty COLUMNS list gives an empty header and a bare line feed per element end.
-expect_file "empty columns" "$CASE/output/1111101345_E_first_.data" '\n\n\n\n'
-expect_logs "no match" "ERROR: no matching record description for $CASE/input//cell_20111110_1345.xml" \
-    "ERROR: file cannot be processed"
-grep -q "gestorben mit return Wert 22 und beerdigt" "$CASE/log" && ok || fail "no match: status 22"
-expect_listing "debug level 1 keeps input" "$CASE/input" "CELL_20111110_1345.xml cell_20111110_1345.xml"
-
-# A rerun finds its output: status 1, the existing file untouched, the input kept.
-new_case rerun
-config ''
-input meas_20111110_1345.xml
-convert -d 1
-expect_status "first run" 0
-touch -d '2001-01-01' "$CASE/output/1111101345_Q_CELL_.data"
-cp -p "$CASE/output/1111101345_Q_CELL_.data" "$CASE/saved"
-printf '<r><v>changed</v></r>' >"$CASE/input/meas_20111110_1345.xml"
 convert
-expect_status "rerun" 1
-expect_logs "rerun" "ERROR: file $CASE/output//1111101345_Q_CELL_.data already exists - aborting " \
-    "HINT: several input files map to this output name; put %5 into FILE_MASK to keep one output per input file" \
-    "ERROR: could not open output files"
-[ "$(stat -c %Y:%s "$CASE/output/1111101345_Q_CELL_.data")" = "$(stat -c %Y:%s "$CASE/saved")" ] \
-    && cmp -s "$CASE/output/1111101345_Q_CELL_.data" "$CASE/saved" && ok || fail "rerun changed the existing file"
-expect_listing "rerun leaves nothing new" "$CASE/output" "1111101345_Q_CELL_.data"
-expect_listing "rerun keeps input" "$CASE/input" "meas_20111110_1345.xml"
+expect_status "first match" 0
+expect_file "first match, empty columns" "$CASE/output/1111101345_E_first_.data" '\n\n\n\n'
 
-# Two nodes of one quarter hour: with %5 each keeps its own output, even on a rerun
-# that finds it (without a hint); without %5 the second collides, with a hint.
+# Two nodes of one quarter hour. With %5 each keeps its own output; a rerun finds them:
+# status 1, no hint, the existing files untouched, nothing new, the inputs kept. Without
+# %5 the second collides with the first, with a hint.
 nodes() {
     new_case "$1"
     config "$2"
@@ -115,26 +87,22 @@ nodes() {
 }
 nodes nodes 'FILE_MASK "%5.%2"'
 expect_status "nodes" 0
-expect_listing "nodes" "$CASE/output" "A20200101.1400+0100-1415+0100_NodeA.Q A20200101.1400+0100-1415+0100_NodeB.Q"
+outputs="A20200101.1400+0100-1415+0100_NodeA.Q A20200101.1400+0100-1415+0100_NodeB.Q"
+expect_listing "nodes" "$CASE/output" "$outputs"
+touch -d '2001-01-01' "$CASE"/output/*
+saved=$(cd "$CASE/output" && stat -c %Y:%s * && md5sum *)
 convert
-expect_status "nodes rerun" 1
-expect_no_log "nodes rerun" "HINT"
+expect_status "rerun" 1
+expect_logs "rerun" "ERROR: file $CASE/output//A20200101.1400+0100-1415+0100_NodeA.Q already exists - aborting " \
+    "ERROR: could not open output files"
+expect_no_log "rerun" "HINT"
+[ "$(cd "$CASE/output" && stat -c %Y:%s * && md5sum *)" = "$saved" ] && ok || fail "rerun changed the existing files"
+expect_listing "rerun leaves nothing new" "$CASE/output" "$outputs"
+expect_listing "rerun keeps input" "$CASE/input" "A20200101.1400+0100-1415+0100_NodeA.xml A20200101.1400+0100-1415+0100_NodeB.xml"
 nodes nodes-collide ''
 expect_status "nodes collide" 1
 expect_logs "nodes collide" "ERROR: file $CASE/output//2001011400_Q_CELL_.data already exists - aborting " \
     "HINT: several input files map to this output name; put %5 into FILE_MASK to keep one output per input file"
-
-# The example 3GPP delivery: plain, gzip-compressed and CRLF files convert alike.
-new_case example-3gpp
-cp -r "$TESTS_DIR/../examples/3gpp/input/." "$CASE/input/"
-run_strandor -c "$TESTS_DIR/../examples/3gpp/strandor.conf" -i "$CASE/input" -o "$CASE/output" -t 2
-expect_status "example 3gpp" 0
-expect_no_log "example 3gpp" "WARNING"
-for node in RBS0042 RBS0043 RBS0044; do
-    out="$CASE/output/A20240611.1400+0200-1415+0200_${node}_counters.data"
-    [ "$(cut -f1-3 "$out" | sort -u | tr '\t\n' ',;')" = "2024-06-11 14:00,SubNetwork=North,MeContext=$node,RrcConnection;begin,element,meas_info;" ] \
-        && [ "$(wc -l <"$out")" -eq 5 ] && ok || fail "example 3gpp: $out"
-done
 
 # Description errors found when the output files are opened.
 desc_case() {
@@ -142,10 +110,7 @@ desc_case() {
     printf 'GLOBALS { }\nINPUTFILE "xml" { %s }\n' "$2" >"$CASE/strandor.conf"
     input a_20111110_1345.xml
     convert
-    expect_status "$1" 1
-    expect_logs "$1" "$3" "ERROR: could not open output files"
-    expect_listing "$1 leaves nothing" "$CASE/output" ""
-    expect_listing "$1 keeps input" "$CASE/input" "a_20111110_1345.xml"
+    expect_failed "$1" 1 a_20111110_1345.xml "$3" "ERROR: could not open output files"
 }
 desc_case no-measurement '' "ERROR: MEASUREMENT expected"
 desc_case no-name 'GENERATES MEASUREMENT { GRANULARITY EVENT }' "ERROR: no MEASUREMENTNAME specified"
@@ -171,21 +136,16 @@ expect_status "30 characters" 0
 new_case no-output-dir
 config ''
 input a_20111110_1345.xml
-run_strandor -c "$CASE/strandor.conf" -i "$CASE/input" -o "$CASE/missing"
-expect_status "missing output directory" 1
-expect_log "missing output directory" "ERROR: could not open file $CASE/missing//1111101345_Q_CELL_.data"
-expect_listing "missing output directory keeps input" "$CASE/input" "a_20111110_1345.xml"
+convert -o "$CASE/missing"
+expect_failed "missing output directory" 1 a_20111110_1345.xml "ERROR: could not open file $CASE/missing//1111101345_Q_CELL_.data"
 
 # Malformed XML: the reader's message, records already written are not published.
 new_case malformed
 config ''
 printf '<r>\n<v>1</v>\n<v>2</w></r>\n' >"$CASE/input/a_20111110_1345.xml"
 convert
-expect_status "malformed" 1
-expect_logs "malformed" "ERROR: error detected in line 3 column 9: Opening and ending tag mismatch: v line 3 and w" \
-    "ERROR: parsing unsuccessful"
-expect_listing "malformed leaves nothing" "$CASE/output" ""
-expect_listing "malformed keeps input" "$CASE/input" "a_20111110_1345.xml"
+expect_failed malformed 1 a_20111110_1345.xml "ERROR: parsing unsuccessful" \
+    "ERROR: error detected in line 3 column 9: Opening and ending tag mismatch: v line 3 and w"
 convert
 expect_status "malformed again, not blocked by leftovers" 1
 expect_no_log "malformed again" "already exists"
@@ -194,13 +154,8 @@ expect_no_log "malformed again" "already exists"
 new_case write-error
 config ''
 perl -e 'print "<r>", "<v>abcdefghijklmnopqrstuvwxyz</v>" x 3000, "</r>"' >"$CASE/input/a_20111110_1345.xml"
-( trap '' XFSZ; ulimit -f 40; cd "$CASE" && "$STRANDOR" -c strandor.conf -i input -o output >stdout 2>stderr )
-STATUS=$?
-strip_log "$CASE/stderr" >"$CASE/log"
-expect_status "write error" 1
-expect_log "write error" "ERROR: could not write file output//1111101345_Q_CELL_.data"
-expect_listing "write error leaves nothing" "$CASE/output" ""
-expect_listing "write error keeps input" "$CASE/input" "a_20111110_1345.xml"
+run_in_case sh -c 'trap "" XFSZ; ulimit -f 40; exec "$@"' - "$STRANDOR" -c strandor.conf -i input -o output
+expect_failed "write error" 1 a_20111110_1345.xml "ERROR: could not write file output//1111101345_Q_CELL_.data"
 
 # Two workers racing for one output name: exactly one wins, the file is one whole output.
 for round in 1 2 3 4 5; do

@@ -1,5 +1,5 @@
 #!/bin/bash
-# Hostile and broken input: each case ends with its message and status, bounded in time and
+# Hostile and broken input: each case ends with its message and status, bounded in
 # memory, and leaves nothing of a failed input in the output directory.
 . "$(dirname "$0")/lib.sh"
 
@@ -14,36 +14,23 @@ CONF
 # hostile NAME FILE STATUS MAX_KB [LOG_LINE...]: converts the prepared $WORK/FILE within
 # MAX_KB of peak memory; a failed input must stay and leave nothing behind.
 hostile() {
-    local name=$1 file=$2 status=$3 max_kb=$4
+    local name=$1 file=$2 status=$3 max_kb=$4 kb
     shift 4
     new_case "$name"
     conf
     cp "$WORK/$file" "$CASE/input/"
-    run_strandor /usr/bin/time -f "%M KB" -o "$CASE/rss" "$STRANDOR" -c "$CASE/strandor.conf" -i "$CASE/input" -o "$CASE/output"
-    expect_status "$name" "$status"
-    for line in "$@"; do expect_log "$name" "$line"; done
-    local kb
+    run_in_case /usr/bin/time -f "%M KB" -o "$CASE/rss" "$STRANDOR" -c "$CASE/strandor.conf" -i "$CASE/input" -o "$CASE/output"
     kb=$(tail -1 "$CASE/rss" | cut -d' ' -f1)
     echo "$name: peak memory $kb KB"
     [ "${SANITIZED:-0}" = 1 ] || [ "$kb" -le "$max_kb" ] && ok || fail "$name: peak memory $kb KB > $max_kb KB"
-    if [ "$status" -ne 0 ]; then
-        expect_listing "$name leaves nothing" "$CASE/output" ""
-        expect_listing "$name keeps its input" "$CASE/input" "$file"
-    fi
+    if [ "$status" -ne 0 ]; then expect_failed "$name" "$status" "$file" "$@"; else
+        expect_status "$name" 0; expect_logs "$name" "$@"; fi
 }
-# run_strandor with a wrapping command
-run_strandor() {
-    ( cd "$CASE" && "$@" >"$CASE/stdout" 2>"$CASE/stderr" )
-    STATUS=$?
-    strip_log "$CASE/stderr" >"$CASE/log"
-}
-output() { cat "$CASE"/output/*.data; }
 
 # Entity bombs, nested and one large entity referenced many times: refused at once.
 perl -e 'print qq{<!DOCTYPE d [<!ENTITY a "aaaaaaaaaa">\n};
          for $i (1..9) { my $p = $i == 1 ? "a" : "e" . ($i - 1); print qq{<!ENTITY e$i "}, "&$p;" x 10, qq{">\n}; }
          print qq{]>\n<d><v>&e9;</v></d>\n}' >"$WORK/laughs_20240101_0001.xml"
-start=$(date +%s)
 hostile nested-bomb laughs_20240101_0001.xml 1 30000 \
     "ERROR: error detected in line 12 column 11: entity expansion too large: 1054122 bytes of text from 554 bytes of input" \
     "ERROR: parsing unsuccessful"
@@ -51,7 +38,6 @@ perl -e 'print qq{<!DOCTYPE d [<!ENTITY big "}, "x" x 1000000, qq{">]><d><v>}, "
     >"$WORK/big_20240101_0002.xml"
 hostile repeated-bomb big_20240101_0002.xml 1 40000 \
     "ERROR: error detected in line 1 column 1000098: entity expansion too large: 12000002 bytes of text from 1004000 bytes of input"
-[ $(($(date +%s) - start)) -lt 20 ] && ok || fail "entity bombs took too long"
 
 # An external entity and an external DTD are not read: the local file does not reach the output.
 echo "secret-$$" >"$WORK/secret.txt"
@@ -77,13 +63,10 @@ rm -f "$WORK/huge_20240101_0011.xml"
 doc() { perl -e 'print "<d>", map({ qq{<v a="$_">$_</v>\n} } 1 .. 2000), "</d>\n"'; }
 doc | gzip -n >"$WORK/gz.gz"
 cp "$WORK/gz.gz" "$WORK/gz_20240101_0004.xml.gz"
+hostile gzip gz_20240101_0004.xml.gz 0 30000
+[ "$(sed -n '2p;$p' "$CASE/output/2401010004_E_v_.data" | tr '\t\n' ',;')" = "1,1;2000,2000;" ] && ok || fail "gzip output"
 printf '<d><v a="1">x</v>' | gzip -n >"$WORK/members_20240101_0005.xml"
 printf '<v>y</v></d>\n' | gzip -n >>"$WORK/members_20240101_0005.xml"
-hostile gzip gz_20240101_0004.xml.gz 0 30000
-doc >"$CASE/input/plain_20240101_0004.xml"
-mkdir "$CASE/plain"
-run_strandor "$STRANDOR" -c strandor.conf -i input -o plain
-cmp -s "$CASE/plain/2401010004_E_v_.data" "$CASE/output/2401010004_E_v_.data" && ok || fail "gzip output differs from plain"
 hostile gzip-members members_20240101_0005.xml 0 30000
 expect_file "gzip members" "$CASE/output/2401010005_E_v_.data" 'v\ta\nx\t1\ny\t1\n'
 size=$(stat -c %s "$WORK/gz.gz")
@@ -95,7 +78,6 @@ gz_fault() {
     expect_no_log "$1" "error detected"
 }
 gz_fault gz-crc "substr(\$_, $size - 8, 1) ^= 'x'" "compressed data corrupt (incorrect data check)"
-gz_fault gz-length "substr(\$_, $size - 4, 1) ^= 'x'" "compressed data corrupt (incorrect length check)"
 gz_fault gz-method 'substr($_, 2, 1) = "\x07"' "compressed data corrupt (unknown compression method)"
 gz_fault gz-truncated "\$_ = substr(\$_, 0, $size / 2)" "compressed data truncated"
 gz_fault gz-trailing '$_ .= "junk"' "unexpected data after the compressed data"
@@ -119,15 +101,14 @@ conf
 perl -e 'print "<d>", "<v>x</v>" x 3000000, "</d>"' >"$CASE/input/a_20240101_0001.xml"
 printf '<d><v>b</v></d>' >"$CASE/input/b_20240101_0002.xml"
 ( cd "$CASE" && "$STRANDOR" -c strandor.conf -i input -o output -t 1 >stdout 2>stderr ) &
-for _ in $(seq 1 500); do grep -q "processing file = a_" "$CASE/stderr" 2>/dev/null && break; sleep 0.01; done
+wait_until started "$CASE/stderr" 1
 rm "$CASE/input/b_20240101_0002.xml"
 wait $!
 STATUS=$?
 strip_log "$CASE/stderr" >"$CASE/log"
 expect_status "removed input" 1
-expect_log "removed input" "ERROR: opening file input//b_20240101_0002.xml"
-expect_log "removed input" "ERROR: parsing unsuccessful"
-expect_log "removed input" "Info (1/2) Prozesse erfolgreich konvertiert"
+expect_logs "removed input" "ERROR: opening file input//b_20240101_0002.xml" "ERROR: parsing unsuccessful" \
+    "Info (1/2) Prozesse erfolgreich konvertiert"
 expect_listing "removed input leaves only the other output" "$CASE/output" "2401010001_E_v_.data"
 
 finish

@@ -33,18 +33,14 @@ cp "$WORK"/corpus/* "$WORK/reference/input/"
 # check NAME DIR: every input is either gone with its whole output in place, or still
 # there without any output; no temporary file is left.
 check_state() {
-    local name=$1 dir=$2 converted=0 kept=0
+    local name=$1 dir=$2 converted=0 kept=0 base out
     for f in "$WORK"/corpus/*; do
-        local base stamp out
         base=$(basename "$f")
-        stamp=$(echo "$base" | sed -E 's/^f[0-9]+_[0-9]{2}([0-9]{6})_([0-9]{4}).xml$/\1\2/')
-        out="$dir/output/${stamp}_E_v_.data"
+        out=$(echo "$base" | sed -E 's/^f[0-9]+_[0-9]{2}([0-9]{6})_([0-9]{4}).xml$/\1\2_E_v_.data/')
         if [ -e "$dir/input/$base" ]; then
-            kept=$((kept + 1))
-            [ -e "$out" ] && fail "$name: $base kept, but its output exists"
+            kept=$((kept + 1)); [ -e "$dir/output/$out" ] && fail "$name: $base kept, but its output exists"
         else
-            converted=$((converted + 1))
-            cmp -s "$out" "$WORK/reference/output/$(basename "$out")" || fail "$name: output of $base incomplete"
+            converted=$((converted + 1)); cmp -s "$dir/output/$out" "$WORK/reference/output/$out" || fail "$name: output of $base incomplete"
         fi
     done
     echo "$name: $converted converted, $kept kept"
@@ -54,26 +50,9 @@ no_temporary() {
     [ -z "$(ls -A "$2/output" | grep '^\.')" ] && ok || fail "$1: temporary files left: $(ls -A "$2/output" | grep '^\.')"
 }
 
-# wait_for DIR COUNT: until COUNT workers have started
-wait_for() {
-    for _ in $(seq 1 1000); do
-        [ "$(grep -c 'processing file' "$1/stderr" 2>/dev/null)" -ge "$2" ] && return
-        sleep 0.01
-    done
-}
-
-# wait_gone DIR: until the workers named in the log have ended (a kill takes effect only
-# when a worker returns from a sync in progress)
-wait_gone() {
-    local workers alive
-    workers=$(sed -n 's/^\[\([0-9]*\)\].*processing file.*/\1/p' "$1/stderr")
-    for _ in $(seq 1 1000); do
-        alive=0
-        for w in $workers; do kill -0 "$w" 2>/dev/null && alive=1; done
-        [ $alive = 0 ] && return
-        sleep 0.01
-    done
-}
+# gone DIR: the workers named in the log have ended (a kill takes effect only when a
+# worker returns from a sync in progress).
+gone() { for w in $(sed -n 's/^\[\([0-9]*\)\].*processing file.*/\1/p' "$1/stderr"); do kill -0 "$w" 2>/dev/null && return 1; done; return 0; }
 
 # A worker killed between publishing its output and removing its input leaves a journal;
 # the next run finishes that work before it lists the input directory.
@@ -108,10 +87,10 @@ killed() {
     cp "$WORK"/corpus/* "$dir/input/"
     setsid "$STRANDOR" -c "$WORK/strandor.conf" -i "$dir/input" -o "$dir/output" -t 2 2>"$dir/stderr" &
     pid=$!
-    wait_for "$dir" "$started"
+    wait_until started "$dir/stderr" "$started"
     "$@" $pid
     wait $pid 2>/dev/null
-    wait_gone "$dir"
+    wait_until gone "$dir"
     check_state "$name" "$dir"
     [ "$clean" = clean ] && no_temporary "$name" "$dir"
     "$STRANDOR" -c "$WORK/strandor.conf" -i "$dir/input" -o "$dir/output" -t 2 2>"$dir/rerun"
@@ -133,7 +112,6 @@ mkdir -p "$dir/output"
 corpus "$dir/input" "$N" 3
 "$STRANDOR" -c "$WORK/strandor.conf" -i "$dir/input" -o "$dir/output" -t 2 2>"$dir/stderr" &
 parent=$!
-fds_at_start=""
 max_children=0
 fds_seen=""
 while kill -0 $parent 2>/dev/null; do

@@ -16,25 +16,25 @@ fail() { FAILED=$((FAILED + 1)); echo "FAIL: $*" >&2; }
 strip_log() { sed -E 's/^\[[0-9]+\] [0-9]{4}\.[0-9]{2}\.[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} //' "$1"; }
 
 # A fresh case directory with input/ and output/; sets CASE.
-new_case() {
-    CASE="$WORK/$1"
-    rm -rf "$CASE"
-    mkdir -p "$CASE/input" "$CASE/output"
-}
+new_case() { CASE="$WORK/$1"; rm -rf "$CASE"; mkdir -p "$CASE/input" "$CASE/output"; }
 
-# run_strandor ARGS...: runs in $CASE, keeps stdout, stderr and status.
-run_strandor() {
-    ( cd "$CASE" && "$STRANDOR" "$@" >"$CASE/stdout" 2>"$CASE/stderr" )
+# run_in_case COMMAND...: runs in $CASE, keeps stdout, stderr (and the stripped log) and status.
+run_in_case() {
+    ( cd "$CASE" && "$@" >"$CASE/stdout" 2>"$CASE/stderr" )
     STATUS=$?
     strip_log "$CASE/stderr" >"$CASE/log"
 }
+run_strandor() { run_in_case "$STRANDOR" "$@"; }
+
+# wait_until COMMAND...: until COMMAND succeeds, for at most about ten seconds.
+wait_until() { for _ in $(seq 1 1000); do "$@" && return; sleep 0.01; done; }
+# started FILE COUNT: the log FILE shows COUNT workers at work.
+started() { [ "$(grep -c 'processing file' "$1" 2>/dev/null)" -ge "$2" ]; }
 
 # convert ARGS...: the usual run on $CASE's configuration, input and output.
 convert() { run_strandor -c "$CASE/strandor.conf" -i "$CASE/input" -o "$CASE/output" "$@"; }
 
-expect_status() {
-    if [ "$STATUS" -eq "$2" ]; then ok; else fail "$1: status $STATUS, expected $2"; fi
-}
+expect_status() { if [ "$STATUS" -eq "$2" ]; then ok; else fail "$1: status $STATUS, expected $2"; fi; }
 
 # expect_log NAME LINE: the stripped log holds LINE as a whole line.
 expect_log() {
@@ -43,9 +43,7 @@ expect_log() {
 }
 # expect_logs NAME LINE...: each LINE as a whole line of the stripped log.
 expect_logs() { local name=$1 line; shift; for line in "$@"; do expect_log "$name" "$line"; done; }
-expect_no_log() {
-    if grep -qF -- "$2" "$CASE/log"; then fail "$1: log has '$2'"; else ok; fi
-}
+expect_no_log() { if grep -qF -- "$2" "$CASE/log"; then fail "$1: log has '$2'"; else ok; fi; }
 
 # expect_file NAME PATH CONTENT: the file holds exactly CONTENT (printf format).
 expect_file() {
@@ -61,7 +59,15 @@ expect_listing() {
     if [ "$actual" = "$3" ]; then ok; else fail "$1: $2 holds '$actual', expected '$3'"; fi
 }
 
-finish() {
-    echo "$PASSED passed, $FAILED failed"
-    [ "$FAILED" -eq 0 ]
+# expect_failed NAME STATUS INPUTS LINE...: the status and log lines of a failed run that
+# left its inputs (the names INPUTS) in place and nothing in the output directory.
+expect_failed() {
+    local name=$1 inputs=$3
+    expect_status "$name" "$2"
+    shift 3
+    expect_logs "$name" "$@"
+    expect_listing "$name leaves nothing" "$CASE/output" ""
+    expect_listing "$name keeps its input" "$CASE/input" "$inputs"
 }
+
+finish() { echo "$PASSED passed, $FAILED failed"; [ "$FAILED" -eq 0 ]; }

@@ -1,11 +1,10 @@
 #!/bin/bash
-# Outcomes that must not move. The examples, benchmark files at five seeds, generated
-# documents over every column kind and the W3C XML conformance suite are converted, and each
-# document's outcome (refused or not, an MD5 of its worker's log and output files) must be
-# the one in tests/regression/expected.tsv; after a deliberate change, RECORD=1 rewrites
-# that file from the binary under test. The suite's not-well-formed documents must be
-# refused, except where XML 1.0 lets a processor that reads no external entity accept them,
-# and except the two that libxml2 accepts (ACCEPTED below).
+# Outcomes that must not move. The examples, generated documents over every column kind
+# and the W3C XML conformance suite are converted, and each document's outcome (refused or
+# not, an MD5 of its worker's log and output files) must be the one in
+# tests/regression/expected.tsv; after a deliberate change, RECORD=1 rewrites that file.
+# The suite's not-well-formed documents must be refused, except where XML 1.0 lets a
+# processor that reads no external entity accept them, and two that libxml2 accepts.
 . "$(dirname "$0")/lib.sh"
 R=$TESTS_DIR/regression
 ACCEPTED="xc0445_20000101_0725.xml xc0446_20000101_0726.xml"
@@ -13,10 +12,6 @@ ACCEPTED="xc0445_20000101_0725.xml xc0446_20000101_0726.xml"
 corpus() { mkdir -p "$WORK/$1/input"; cp "$2" "$WORK/$1/strandor.conf"; }
 corpus examples "$TESTS_DIR/../examples/strandor.conf"
 cp "$TESTS_DIR"/../examples/input/* "$WORK/examples/input/"
-corpus bench "$TESTS_DIR/../bench/bench.conf"
-for seed in 1 2 3 4 5; do
-    perl "$TESTS_DIR/../bench/gen_corpus.pl" 300000 $seed "$WORK/bench/input/node${seed}_2011111${seed}_1345.xml"
-done
 corpus generated "$R/gen.conf"
 perl "$R/gen_docs.pl" "$WORK/generated/input" 20261206 400
 mkdir -p "$WORK/xmlconf/input" "$WORK/suite"
@@ -24,7 +19,7 @@ unzip -q "$TESTS_DIR/data/xmlconf/xmlts20130923.zip" -d "$WORK/suite"
 perl "$R/xmlconf_inputs.pl" "$WORK/suite/xmlconf" "$WORK/xmlconf/input" "$WORK/not-wf" >"$WORK/xmlconf/strandor.conf"
 
 : >"$WORK/actual.tsv"
-for corpus in examples bench generated xmlconf; do
+for corpus in examples generated xmlconf; do
     dir=$WORK/$corpus
     mkdir -p "$dir/output"
     ( cd "$dir" && "$STRANDOR" -c strandor.conf -i input -o output -t 2 -d 4 2>log >/dev/null )

@@ -21,7 +21,7 @@ private slots:
     void syntax_errors();
     void accepted_data();
     void accepted();
-    void find_and_clear();
+    void settings();
 };
 
 /// An in-memory copy of the bytes as a stream (fmemopen refuses an empty buffer).
@@ -37,19 +37,13 @@ void TstConfig::scanner_data()
     QTest::addColumn<QByteArray>("input");
     QTest::addColumn<QString>("tokens");
     QTest::addColumn<int>("lines");
-    QTest::newRow("keywords over identifiers") << QByteArray("GLOBALS GLOBALSX GLOBAL globals") << "261 259:GLOBALSX 259:GLOBAL 259:globals" << 1;
-    QTest::newRow("renamed keywords") << QByteArray("BOOLATTRIBUTE CONVERTATTRIBUTE REGEXPATTRIBUTE ARGATTRIBUTE ATTRIBUTE") << "282 283 284 290 281" << 1;
     QTest::newRow("24H and 15MIN") << QByteArray("24H 24HX 15MIN 15MINUTES 124H +24H 15MI")
         << "272 272 259:X 273 273 259:UTES 260:124 259:H 260:24 259:H 260:15 259:MI" << 1;
-    QTest::newRow("arrow, minus before digit") << QByteArray("->- > x-1") << "279 45 62 259:x 260:-1" << 1;
     QTest::newRow("numbers") << QByteArray("007 -0 +12 2147483647 2147483648 -2147483649 99999999999999999999")
         << QString("260:7 260:0 260:12 260:%1 260:%1 260:%2 260:%1").arg(INT_MAX).arg(INT_MIN) << 1;
-    QTest::newRow("string over lines, comment, empty line") << QByteArray("\"a\nb\" x\n# c\n\ny") << "258:\"a\nb\" 259:x 259:y" << 4;
-    QTest::newRow("unterminated quote") << QByteArray("\"abc\ndef") << "34 259:abc 259:def" << 2;
     QTest::newRow("DOS line ends") << QByteArray("GLOBALS\r\n{\r\n\"a\r\nb\"}\r\n") << "261 123 258:\"a\r\nb\" 125" << 4;
     QTest::newRow("high bytes, NUL") << QByteArray("\xe9\xff\"\xe9\" a\0b", 9)
         << QString("233 255 258:\"%1\" 259:a 257 259:b").arg(QChar(0xe9)) << 1;
-    QTest::newRow("empty") << QByteArray() << "" << 1;
 }
 
 void TstConfig::scanner()
@@ -102,14 +96,9 @@ void TstConfig::syntax_errors_data()
     const QByteArray head("GLOBALS { }\nINPUTFILE \"x\" {\n  GENERATES MEASUREMENT {\n");
     QTest::newRow("empty file") << QByteArray() << "syntax error in line 1\n";
     QTest::newRow("only comments") << QByteArray("# one\n# two\n") << "syntax error in line 3\n";
-    QTest::newRow("second GLOBALS") << QByteArray("GLOBALS { }\n\nGLOBALS { }") << "syntax error in line 3\n";
-    QTest::newRow("MEASUREMENT without GENERATES") << QByteArray("GLOBALS { }\nINPUTFILE \"x\" {\n MEASUREMENT { } }") << "syntax error in line 3\n";
     QTest::newRow("AND VOID") << head + "MATCH {\n AND VOID } } }" << "syntax error in line 5\n";
-    QTest::newRow("two arrows") << head + "MATCH { NEEDS \"a\" ->\n -> \"b\" } } }" << "syntax error in line 5\n";
-    QTest::newRow("unquoted value") << QByteArray("GLOBALS {\n VERSION V1 }") << "syntax error in line 2\n";
     QTest::newRow("lower-case keyword") << QByteArray("Globals { }") << "syntax error in line 1\n";
     QTest::newRow("misspelt keyword") << head + "COLUMN { } } }" << "syntax error in line 4\n";
-    QTest::newRow("quoted number") << QByteArray("GLOBALS { HEADER_SIZE_MAX \"30\" }") << "syntax error in line 1\n";
     QTest::newRow("after a string over lines") << QByteArray("GLOBALS {\nVERSION \"a\nb\nc\"\n= }") << "syntax error in line 3\n";
     QTest::newRow("NUL after the last block") << QByteArray("GLOBALS { }\n\n\0", 14) << "syntax error in line 3\n";
     QTest::newRow("unterminated quote") << QByteArray("GLOBALS { VERSION \"V1 }\n") << "syntax error in line 1\n";
@@ -137,13 +126,6 @@ void TstConfig::accepted_data()
         << "INPUTFILE = ^CELL_.*\\.xml$\n    MEASUREMENT\n        MEASUREMENTNAME = n\n        GRANULARITY: MIN15\n"
            "        MATCH\n            NEEDS\n                POINTER = c\n            NEEDS\n        COLUMNS\n"
            "            ATTRIBUTE_ARG ( POINTER, \"id\" ) i\n                POINTER = r\n                POINTER = c\n";
-    QTest::newRow("the other columns") << head + "MATCH { VOID } COLUMNS { UTC_FILESTAMP \"t\" ATTRIBUTE ( \"a\" ) \"l\" "
-           "REGEXPATTRIBUTE ( \"a\", \"^([A-Z]+)\" ) \"s\" CONVERTATTRIBUTE STRING_TO_UTC ( \"a\", \"yyyy\" ) \"u\" "
-           "CONVERTATTRIBUTE MS_TO_LOCAL ( \"a\" ) \"m\" } } }"
-        << x + "        MATCH\n            VOID\n        COLUMNS\n            UTC_FILESTAMP t\n            ATTRIBUTE ( POINTER ) l\n                POINTER = a\n"
-               "            ATTRIBUTE_REGEXP ( POINTER, \"^([A-Z]+)\" ) s\n                POINTER = a\n"
-               "            ATTRIBUTE_CONVERT STRING_TO_UTC( POINTER, yyyy ) u\n                POINTER = a\n"
-               "            ATTRIBUTE_CONVERT MS_TO_LOCAL( POINTER ) m\n                POINTER = a\n";
     QTest::newRow("only GLOBALS") << QByteArray("GLOBALS { }") << "";
     QTest::newRow("two empty INPUTFILEs") << QByteArray("GLOBALS{}INPUTFILE \"a\"{} INPUTFILE \"b\"{}") << "INPUTFILE = a\nINPUTFILE = b\n";
     QTest::newRow("NEEDS without path, empty MATCH")
@@ -154,10 +136,6 @@ void TstConfig::accepted_data()
         << x + "        COLUMNS\n            ATTRIBUTE_BOOL ( POINTER, \"x\" ) c\n";
     QTest::newRow("items in any order and repeated") << head + "GRANULARITY 24H MEASUREMENTNAME \"n\" GRANULARITY EVENT } }"
         << x + "        GRANULARITY: H24\n        MEASUREMENTNAME = n\n        GRANULARITY: EVENT\n";
-    QTest::newRow("MS_TO_UTC, STRING_TO_LOCAL") << head + "COLUMNS { CONVERTATTRIBUTE MS_TO_UTC ( \"a\" ) \"u\" "
-           "CONVERTATTRIBUTE STRING_TO_LOCAL ( \"a\", \"f\" ) \"l\" } } }"
-        << x + "        COLUMNS\n            ATTRIBUTE_CONVERT MS_TO_UTC( POINTER ) u\n                POINTER = a\n"
-               "            ATTRIBUTE_CONVERT STRING_TO_LOCAL( POINTER, f ) l\n                POINTER = a\n";
 }
 
 void TstConfig::accepted()
@@ -172,40 +150,14 @@ void TstConfig::accepted()
     QCOMPARE(capture.text(), dump);
 }
 
-void TstConfig::find_and_clear()
+void TstConfig::settings()
 {
-    // Settings: the last entry wins; values keep tabs, backslashes and line feeds.
+    // The last entry wins; values keep tabs, backslashes and line feeds.
     QCOMPARE(parse_text("GLOBALS { VERSION \"a\" VERSION \"b\\c\td\ne\" HEADER_SIZE_MAX -5 FILE_MASK \"%1.d\"\n"
-                        " TIME_FORMAT \"hh\" COLUMN_SEPARATOR \";\" }\n"
-                        "INPUTFILE \"x\" {\n"
-                        " GENERATES MEASUREMENT { MEASUREMENTNAME \"first\" }\n"
-                        " GENERATES MEASUREMENT { MEASUREMENTNAME \"second\" COLUMNS { ATTRIBUTE (\"a\") \"c1\" } }\n"
-                        " GENERATES MEASUREMENT { COLUMNS { } COLUMNS { ATTRIBUTE (\"b\") \"c2\" } }\n"
-                        "}\n"), 0);
+                        " TIME_FORMAT \"hh\" COLUMN_SEPARATOR \";\" }\n"), 0);
     QCOMPARE(GL_param.version, QString("b\\c\td\ne"));
     QCOMPARE(GL_param.max_header_size, -5);
     QCOMPARE(GL_param.file_mask + GL_param.time_format + GL_param.column_separator, QString("%1.dhh;"));
-    ATTRIBUTE *first = GL_param.description_root->child;
-    ATTRIBUTE *second = first->next;
-    ATTRIBUTE *third = second->next;
-    // A measurement without COLUMNS finds the next measurement's block.
-    QCOMPARE(first->find(tok::COLUMNS), second->child->next);
-    QCOMPARE(third->find(tok::MEASUREMENTNAME), nullptr);
-    QCOMPARE(third->child->find(tok::COLUMNS), third->child);
-    // A node of the wanted type is returned without looking below it.
-    QCOMPARE(first->find(tok::MEASUREMENT), first);
-
-    ATTRIBUTE *c1 = second->child->next->child;
-    ATTRIBUTE *c2 = third->child->next->child;
-    c1->result = "v1";
-    c2->result = "v2";
-    // Clearing walks the COLUMNS node's own chain, never into other measurements.
-    second->child->next->clear_result();
-    QCOMPARE(c1->result, QByteArray());
-    QCOMPARE(c2->result, QByteArray("v2"));
-    // An empty COLUMNS block is passed over; a later one in the same chain is cleared.
-    third->child->clear_result();
-    QCOMPARE(c2->result, QByteArray());
 }
 
 QTEST_APPLESS_MAIN(TstConfig)

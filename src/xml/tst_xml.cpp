@@ -121,9 +121,6 @@ void TstXml::records_data()
         "<d><R><a>x</a>\n  </R><R><a>y</a></R><R>one<a/>two</R></d>", "R\n\n  \ny\ntwo\n");
     const QByteArray v("MATCH { NEEDS \"v\" } COLUMNS { ATTRIBUTE ( \"v\" ) \"v\" }");
     row("entities and CDATA", v, "<d><v>a &amp; b &#65;</v><v><![CDATA[<x>]]></v></d>", "v\na & b A\n<x>\n");
-    row("no columns: bare line feeds", "MATCH { NEEDS \"v\" } COLUMNS { }", "<d><v/><v/></d>", "\n\n\n");
-    row("UTC_FILESTAMP", "MATCH { NEEDS \"v\" } COLUMNS { UTC_FILESTAMP \"time\" ATTRIBUTE ( \"v\" ) \"v\" }",
-        "<d><v>1</v><v>2</v></d>", "time|v\n111110 13:45|1\n111110 13:45|2\n");
     // XML 1.0 as it stands: line ends (2.11), attribute values (3.3.3), references
     // beyond U+FFFF, the internal subset, and every encoding libxml2 decodes.
     const QByteArray va("MATCH { NEEDS \"v\" } COLUMNS { ATTRIBUTE ( \"v\" ) \"v\" ARGATTRIBUTE ( \"v\", \"a\" ) \"a\" }");
