@@ -22,33 +22,28 @@ expect_status "-v before a bad -d" 0
 BAD_OPTION=("ERROR: not expected option found in argument list" "HINT: see" "  Option -h" "to get some help")
 for args in "-x" "-c" "-i" "-o /tmp -t"; do
     run_strandor $args
-    expect_status "'$args'" 4
-    for line in "${BAD_OPTION[@]}"; do expect_log "'$args'" "$line"; done
+    expect_run "'$args'" 4 "${BAD_OPTION[@]}"
 done
 for level in 6 -1 010 abc ""; do
     run_strandor -d "$level" -v
-    expect_status "-d '$level'" 4
-    expect_logs "-d '$level'" "ERROR: debug level must be between 0=off (default) and 5 (extrem noisy)" "ERROR: aborting program"
+    expect_run "-d '$level'" 4 "ERROR: debug level must be between 0=off (default) and 5 (extrem noisy)" "ERROR: aborting program"
     [ -s "$CASE/stdout" ] && fail "-d '$level' stops before -v" || ok
 done
 for count in 0 -1 abc 2x 1.5 "" " 2" +2; do
     run_strandor -t "$count"
-    expect_status "-t '$count'" 4
-    expect_logs "-t '$count'" "ERROR: number of parallel processes must be a positive integer" "ERROR: aborting program"
+    expect_run "-t '$count'" 4 "ERROR: number of parallel processes must be a positive integer" "ERROR: aborting program"
 done
 
 # Configuration file problems; the input directory is not looked at before.
 new_case config
 run_strandor -c "$CASE/missing.conf" -i "$CASE/nowhere"
-expect_status "missing configuration" 2
-expect_logs "missing configuration" "ERROR: could not open configuration file \"$CASE/missing.conf\"" \
+expect_run "missing configuration" 2 "ERROR: could not open configuration file \"$CASE/missing.conf\"" \
     "ERROR: system strerror() No such file or directory" "ERROR: error in configuration file"
 expect_no_log "missing configuration" "input path"
 
 printf 'GLOBALS {\n}\nINPUTFILE "x" {\n  GENERATES MEASUREMENT {\n    MATCH { AND VOID }\n  }\n}\n' >"$CASE/broken.conf"
 run_strandor -c "$CASE/broken.conf"
-expect_status "broken configuration" 6
-expect_logs "broken configuration" "syntax error in line 5" \
+expect_run "broken configuration" 6 "syntax error in line 5" \
     "ERROR: during global_parse() - file was: \"$CASE/broken.conf\"" "ERROR: error in configuration file"
 
 # A configuration file that opens but cannot be read: the scanner's fatal error, status 2.
@@ -87,22 +82,18 @@ mkdir -p "$CASE/Süd/in" "$CASE/Süd/out"
 printf 'GLOBALS { }\nINPUTFILE "xml" { GENERATES MEASUREMENT { MEASUREMENTNAME "m" GRANULARITY EVENT MATCH { VOID } COLUMNS { } } }\n' >"$CASE/Süd/ü.conf"
 printf '<r/>' >"$CASE/Süd/in/a_20240101_0001.xml"
 run_strandor -c "$CASE/Süd/ü.conf" -i "$CASE/Süd/in" -o "$CASE/Süd/out"
-expect_status "non-ASCII paths" 0
-expect_log "non-ASCII paths" "INFO: input_path: <$CASE/Süd/in/>"
+expect_run "non-ASCII paths" 0 "INFO: input_path: <$CASE/Süd/in/>"
 expect_listing "non-ASCII paths" "$CASE/Süd/out" "2401010001_E_m_.data"
 run_strandor -c "$CASE/Süd/nö.conf"
 expect_log "non-ASCII configuration name" "ERROR: could not open configuration file \"$CASE/Süd/nö.conf\""
 
 # Input directory: missing, a plain file, empty.
 run_strandor -c "$CASE/v1.conf" -i "$CASE/nowhere"
-expect_status "missing input directory" 1
-expect_log "missing input directory" "ERROR: input path $CASE/nowhere/ does not exist"
+expect_run "missing input directory" 1 "ERROR: input path $CASE/nowhere/ does not exist"
 run_strandor -c "$CASE/v1.conf" -i "$CASE/v1.conf"
-expect_status "input path is a file" 1
-expect_log "input path is a file" "ERROR: input path $CASE/v1.conf/ does not exist"
+expect_run "input path is a file" 1 "ERROR: input path $CASE/v1.conf/ does not exist"
 run_strandor -c "$CASE/v1.conf" -i "$CASE/input" -o "$CASE/output"
-expect_status "empty input directory" 0
-expect_logs "empty input directory" "Info: Main Program terminated" "Info (0/0) Prozesse erfolgreich konvertiert"
+expect_run "empty input directory" 0 "Info: Main Program terminated" "Info (0/0) Prozesse erfolgreich konvertiert"
 [ "$(tail -1 "$CASE/log")" = "Info (0/0) Prozesse erfolgreich konvertiert" ] && ok || fail "summary is the last line"
 
 finish

@@ -5,17 +5,9 @@
 
 # config SETTINGS GRANULARITY: one measurement CELL with a time stamp and a value column.
 config() {
-    cat >"$CASE/strandor.conf" <<CONF
-GLOBALS { $1 }
-INPUTFILE "xml" {
-  GENERATES MEASUREMENT {
-    MEASUREMENTNAME "CELL"
-    GRANULARITY ${2:-15MIN}
-    MATCH { NEEDS "r" -> "v" }
-    COLUMNS { UTC_FILESTAMP "time" ATTRIBUTE ( "r" -> "v" ) "value" }
-  }
-}
-CONF
+    printf '%s\n' "GLOBALS { $1 }" 'INPUTFILE "xml" { GENERATES MEASUREMENT { MEASUREMENTNAME "CELL"' \
+        "  GRANULARITY ${2:-15MIN} MATCH { NEEDS \"r\" -> \"v\" }" \
+        '  COLUMNS { UTC_FILESTAMP "time" ATTRIBUTE ( "r" -> "v" ) "value" } } }' >"$CASE/strandor.conf"
 }
 input() { printf '<r><v>1</v><v>2</v></r>\n' >"$CASE/input/$1"; }
 
@@ -55,8 +47,7 @@ grep -q 'arg:' "$CASE/stderr" && fail "a mask with fewer placeholders warns" || 
 for name in meas.xml meas_20111310_1345.xml; do
     new_case "no-stamp-$name"; config ''; input "$name"
     before=$(date +%y%m%d%H%M); convert; after=$(date +%y%m%d%H%M)
-    expect_status "$name" 0
-    expect_logs "$name" "WARNING: could not extract date/time from input file name - using current time" \
+    expect_run "$name" 0 "WARNING: could not extract date/time from input file name - using current time" \
         'INFO: input file extensions is not "_yyyyMMdd_hhmm.xml"'
     out=$(ls "$CASE/output")
     [ "$out" = "${before}_Q_CELL_.data" ] || [ "$out" = "${after}_Q_CELL_.data" ] && ok || fail "$name: current time in '$out'"
@@ -92,16 +83,14 @@ expect_listing "nodes" "$CASE/output" "$outputs"
 touch -d '2001-01-01' "$CASE"/output/*
 saved=$(cd "$CASE/output" && stat -c %Y:%s * && md5sum *)
 convert
-expect_status "rerun" 1
-expect_logs "rerun" "ERROR: file $CASE/output//A20200101.1400+0100-1415+0100_NodeA.Q already exists - aborting " \
+expect_run "rerun" 1 "ERROR: file $CASE/output//A20200101.1400+0100-1415+0100_NodeA.Q already exists - aborting " \
     "ERROR: could not open output files"
 expect_no_log "rerun" "HINT"
 [ "$(cd "$CASE/output" && stat -c %Y:%s * && md5sum *)" = "$saved" ] && ok || fail "rerun changed the existing files"
 expect_listing "rerun leaves nothing new" "$CASE/output" "$outputs"
 expect_listing "rerun keeps input" "$CASE/input" "A20200101.1400+0100-1415+0100_NodeA.xml A20200101.1400+0100-1415+0100_NodeB.xml"
 nodes nodes-collide ''
-expect_status "nodes collide" 1
-expect_logs "nodes collide" "ERROR: file $CASE/output//2001011400_Q_CELL_.data already exists - aborting " \
+expect_run "nodes collide" 1 "ERROR: file $CASE/output//2001011400_Q_CELL_.data already exists - aborting " \
     "HINT: several input files map to this output name; put %5 into FILE_MASK to keep one output per input file"
 
 # Description errors found when the output files are opened.
@@ -164,8 +153,7 @@ for round in 1 2 3 4 5; do
     perl -e 'print "<r>", "<v>a</v>" x 20000, "</r>"' >"$CASE/input/a_20111110_1345.xml"
     perl -e 'print "<r>", "<v>b</v>" x 20000, "</r>"' >"$CASE/input/b_20111110_1345.xml"
     convert -t 2
-    expect_status "race $round" 1
-    expect_logs "race $round" "Info (1/2) Prozesse erfolgreich konvertiert" \
+    expect_run "race $round" 1 "Info (1/2) Prozesse erfolgreich konvertiert" \
         "ERROR: file $CASE/output//1111101345_Q_CELL_.data already exists - aborting "
     expect_listing "race $round output" "$CASE/output" "1111101345_Q_CELL_.data"
     values=$(tail -n +2 "$CASE/output/1111101345_Q_CELL_.data" | cut -f2 | sort | uniq -c | awk '{print $1 ":" $2}')

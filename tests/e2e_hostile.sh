@@ -4,11 +4,8 @@
 . "$(dirname "$0")/lib.sh"
 
 conf() {
-    cat >"$CASE/strandor.conf" <<'CONF'
-GLOBALS { }
-INPUTFILE "xml" { GENERATES MEASUREMENT { MEASUREMENTNAME "v" GRANULARITY EVENT MATCH { NEEDS "v" }
-  COLUMNS { ATTRIBUTE ( "v" ) "v" ARGATTRIBUTE ( "v", "a" ) "a" } } }
-CONF
+    printf '%s\n' 'GLOBALS { }' 'INPUTFILE "xml" { GENERATES MEASUREMENT { MEASUREMENTNAME "v" GRANULARITY EVENT MATCH { NEEDS "v" }' \
+        '  COLUMNS { ATTRIBUTE ( "v" ) "v" ARGATTRIBUTE ( "v", "a" ) "a" } } }' >"$CASE/strandor.conf"
 }
 
 # hostile NAME FILE STATUS MAX_KB [LOG_LINE...]: converts the prepared $WORK/FILE within
@@ -106,8 +103,7 @@ rm "$CASE/input/b_20240101_0002.xml"
 wait $!
 STATUS=$?
 strip_log "$CASE/stderr" >"$CASE/log"
-expect_status "removed input" 1
-expect_logs "removed input" "ERROR: opening file input//b_20240101_0002.xml" "ERROR: parsing unsuccessful" \
+expect_run "removed input" 1 "ERROR: opening file input//b_20240101_0002.xml" "ERROR: parsing unsuccessful" \
     "Info (1/2) Prozesse erfolgreich konvertiert"
 expect_listing "removed input leaves only the other output" "$CASE/output" "2401010001_E_v_.data"
 

@@ -5,11 +5,8 @@
 . "$(dirname "$0")/lib.sh"
 
 conf() {
-    cat >"$1" <<'CONF'
-GLOBALS { }
-INPUTFILE "xml" { GENERATES MEASUREMENT { MEASUREMENTNAME "v" GRANULARITY EVENT MATCH { NEEDS "v" }
-  COLUMNS { UTC_FILESTAMP "t" ATTRIBUTE ( "v" ) "v" } } }
-CONF
+    printf '%s\n' 'GLOBALS { }' 'INPUTFILE "xml" { GENERATES MEASUREMENT { MEASUREMENTNAME "v" GRANULARITY EVENT MATCH { NEEDS "v" }' \
+        '  COLUMNS { UTC_FILESTAMP "t" ATTRIBUTE ( "v" ) "v" } } }' >"$1"
 }
 
 # corpus DIR COUNT SIZE: COUNT inputs of about SIZE records, with distinct stamps
@@ -68,8 +65,7 @@ for variant in moved-none moved-all; do
     if [ $variant = moved-none ]; then cp "$CASE/expected" "$temp"; else cp "$CASE/expected" "$final"; fi
     printf '1\0%s\0%s\0%s' "$CASE/input//a_20240101_0001.xml" "$temp" "$final" >"$CASE/output/.strandor.$pid.journal"
     convert
-    expect_status "journal $variant" 0
-    expect_logs "journal $variant" "INFO: finished the interrupted conversion of $CASE/input//a_20240101_0001.xml" \
+    expect_run "journal $variant" 0 "INFO: finished the interrupted conversion of $CASE/input//a_20240101_0001.xml" \
         "Info (0/0) Prozesse erfolgreich konvertiert"
     expect_listing "journal $variant: output" "$CASE/output" "2401010001_E_v_.data"
     cmp -s "$CASE/expected" "$CASE/output/2401010001_E_v_.data" && ok || fail "journal $variant: output content"
@@ -125,8 +121,7 @@ wait $parent
 STATUS=$?
 strip_log "$dir/stderr" >"$dir/log"
 CASE=$dir
-expect_status "load" 0
-expect_log "load" "Info ($N/$N) Prozesse erfolgreich konvertiert"
+expect_run "load" 0 "Info ($N/$N) Prozesse erfolgreich konvertiert"
 [ "$(grep -c 'processing file' "$dir/log")" -eq "$N" ] && ok || fail "load: each file handed out once"
 [ "$(ls "$dir/output" | wc -l)" -eq "$N" ] && ok || fail "load: $N outputs"
 expect_listing "load: inputs removed" "$dir/input" ""

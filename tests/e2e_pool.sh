@@ -3,22 +3,13 @@
 . "$(dirname "$0")/lib.sh"
 
 pool_config() {
-    cat >"$CASE/strandor.conf" <<'CONF'
-GLOBALS { VERSION "V1" }
-INPUTFILE "\.xml$" {
-  GENERATES MEASUREMENT {
-    MEASUREMENTNAME "item"
-    GRANULARITY EVENT
-    MATCH { NEEDS "item" }
-    COLUMNS { ATTRIBUTE ( "item" ) "value" }
-  }
-}
-CONF
+    printf '%s\n' 'GLOBALS { VERSION "V1" }' 'INPUTFILE "\.xml$" { GENERATES MEASUREMENT { MEASUREMENTNAME "item" GRANULARITY EVENT' \
+        '  MATCH { NEEDS "item" } COLUMNS { ATTRIBUTE ( "item" ) "value" } } }' >"$CASE/strandor.conf"
 }
 
 # Three files named without regard to case, plus what must never reach a worker.
-setup_three() {
-    new_case "$1"
+for t in 1 2; do
+    new_case "three-t$t"
     pool_config
     for name in c_20240101_0003 a_20240101_0001 B_20240101_0002; do
         printf '<r><item>%s</item></r>\n' "$name" >"$CASE/input/$name.xml"
@@ -26,13 +17,8 @@ setup_three() {
     printf '<r/>' >"$CASE/input/.hidden_20240101_0004.xml"
     mkdir "$CASE/input/sub_20240101_0005.xml"
     mkfifo "$CASE/input/fifo_20240101_0006.xml"
-}
-
-for t in 1 2; do
-    setup_three "three-t$t"
     convert -t $t -d 1
-    expect_status "-t $t" 0
-    expect_logs "-t $t" "Info (3/3) Prozesse erfolgreich konvertiert" "INFO: strandor will execute $t processes parallel"
+    expect_run "-t $t" 0 "Info (3/3) Prozesse erfolgreich konvertiert" "INFO: strandor will execute $t processes parallel"
     handed=$(sed -n 's/^INFO: processing file = //p' "$CASE/log" | tr '\n' ' ')
     # One worker hands out in case-insensitive order; two hand out each file once.
     [ $t = 2 ] && handed=$(echo $handed | tr ' ' '\n' | sort -f | tr '\n' ' ')
@@ -53,8 +39,7 @@ new_case few
 pool_config
 printf '<r><item>x</item></r>' >"$CASE/input/one_20240101_0001.xml"
 convert -t 4 -d 1
-expect_status "fewer files than slots" 0
-expect_logs "fewer files than slots" "INFO: no more files to process running: 1" "Info (1/1) Prozesse erfolgreich konvertiert"
+expect_run "fewer files than slots" 0 "INFO: no more files to process running: 1" "Info (1/1) Prozesse erfolgreich konvertiert"
 
 # A failing worker (no description matches: patterns are case-sensitive) is counted as
 # failed; the rest go on.
@@ -64,8 +49,7 @@ printf '<r><item>x</item></r>' >"$CASE/input/a_20240101_0001.xml"
 printf 'not for us' >"$CASE/input/b_20240101_0002.XML"
 printf '<r><item>y</item></r>' >"$CASE/input/c_20240101_0003.xml"
 convert -t 1 -d 1
-expect_status "failing worker" 1
-expect_logs "failing worker" "Info (2/3) Prozesse erfolgreich konvertiert" "ERROR: file cannot be processed" \
+expect_run "failing worker" 1 "Info (2/3) Prozesse erfolgreich konvertiert" "ERROR: file cannot be processed" \
     "ERROR: no matching record description for $CASE/input//b_20240101_0002.XML" \
     "INFO: Process $(sed -n 's/^\[\([0-9]*\)\].*processing file = b_.*/\1/p' "$CASE/stderr") gestorben mit return Wert 22 und beerdigt"
 expect_listing "failing worker keeps its input" "$CASE/input" "a_20240101_0001.xml b_20240101_0002.XML c_20240101_0003.xml"

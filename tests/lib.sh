@@ -47,25 +47,24 @@ expect_no_log() { if grep -qF -- "$2" "$CASE/log"; then fail "$1: log has '$2'";
 
 # expect_file NAME PATH CONTENT: the file holds exactly CONTENT (printf format).
 expect_file() {
-    if [ ! -f "$2" ]; then fail "$1: $2 missing"; return; fi
     printf "$3" >"$WORK/expected.tmp"
-    if cmp -s "$2" "$WORK/expected.tmp"; then ok; else
-        fail "$1: $2 differs"; diff "$WORK/expected.tmp" "$2" | head -10 >&2; fi
+    if cmp -s "$2" "$WORK/expected.tmp"; then ok; else fail "$1: $2 differs"; diff "$WORK/expected.tmp" "$2" | head -10 >&2; fi
 }
 
 # expect_listing NAME DIR NAMES: the directory (hidden files included) holds exactly NAMES.
 expect_listing() {
-    actual=$(ls -A "$2" | tr '\n' ' ' | sed 's/ $//')
+    local actual; actual=$(ls -A "$2" | tr '\n' ' ' | sed 's/ $//')
     if [ "$actual" = "$3" ]; then ok; else fail "$1: $2 holds '$actual', expected '$3'"; fi
 }
 
+# expect_run NAME STATUS LINE...: the run's status, and each LINE in its log.
+expect_run() { local name=$1; expect_status "$name" "$2"; shift 2; expect_logs "$name" "$@"; }
 # expect_failed NAME STATUS INPUTS LINE...: the status and log lines of a failed run that
 # left its inputs (the names INPUTS) in place and nothing in the output directory.
 expect_failed() {
-    local name=$1 inputs=$3
-    expect_status "$name" "$2"
+    local name=$1 status=$2 inputs=$3
     shift 3
-    expect_logs "$name" "$@"
+    expect_run "$name" "$status" "$@"
     expect_listing "$name leaves nothing" "$CASE/output" ""
     expect_listing "$name keeps its input" "$CASE/input" "$inputs"
 }

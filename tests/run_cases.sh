@@ -13,17 +13,8 @@ for dir in "$TESTS_DIR"/cases/*/; do
     args=$(cat "$dir/args" 2>/dev/null)
     convert $args
     expect_status "$name" "$(cat "$dir/status")"
-    expect_listing "$name output" "$CASE/output" "$(ls -A "$dir/expected" | tr '\n' ' ' | sed 's/ $//')"
-    for f in "$dir"/expected/*; do
-        [ -e "$f" ] || continue
-        if cmp -s "$f" "$CASE/output/$(basename "$f")"; then ok; else
-            fail "$name: $(basename "$f") differs"; diff "$f" "$CASE/output/$(basename "$f")" | head -5 >&2; fi
-    done
-    if [ -f "$dir/remaining" ]; then
-        expect_listing "$name input" "$CASE/input" "$(tr '\n' ' ' <"$dir/remaining" | sed 's/ $//')"
-    fi
-    if [ -f "$dir/log" ]; then
-        while IFS= read -r line; do expect_log "$name" "${line//\$CASE/$CASE}"; done <"$dir/log"
-    fi
+    if diff -r "$dir/expected" "$CASE/output" >"$CASE/diff"; then ok; else fail "$name: output differs"; head -10 "$CASE/diff" >&2; fi
+    [ -f "$dir/remaining" ] && expect_listing "$name input" "$CASE/input" "$(tr '\n' ' ' <"$dir/remaining" | sed 's/ $//')"
+    [ -f "$dir/log" ] && while IFS= read -r line; do expect_log "$name" "${line//\$CASE/$CASE}"; done <"$dir/log"
 done
 finish
