@@ -51,9 +51,10 @@ expect_file() {
     if cmp -s "$2" "$WORK/expected.tmp"; then ok; else fail "$1: $2 differs"; diff "$WORK/expected.tmp" "$2" | head -10 >&2; fi
 }
 
-# expect_listing NAME DIR NAMES: the directory (hidden files included) holds exactly NAMES.
+# expect_listing NAME DIR NAMES: the directory (hidden files included, shard locks not)
+# holds exactly NAMES.
 expect_listing() {
-    local actual; actual=$(ls -A "$2" | tr '\n' ' ' | sed 's/ $//')
+    local actual; actual=$(ls -A "$2" | grep -v '^\.strandor\..*\.lock$' | tr '\n' ' ' | sed 's/ $//')
     if [ "$actual" = "$3" ]; then ok; else fail "$1: $2 holds '$actual', expected '$3'"; fi
 }
 

@@ -10,6 +10,7 @@
 #include "exit_status.h"
 #include "gl_param.h"
 #include "publication.h"
+#include "shard.h"
 #include "worker_pool.h"
 
 int main(int argc, char **argv)
@@ -34,11 +35,16 @@ int main(int argc, char **argv)
         elog.log("ERROR: input path " + GL_param.input_path + " does not exist\n");
         exit(exit_status::FAILED);
     }
-    // Before the listing: an input whose conversion a killed worker had finished goes now.
-    recover_dead_workers();
+    const int locked = lock_shard();
+    if (locked != 0)
+        exit(locked);
+    // Before the listing: an input whose conversion a killed process had finished goes now.
+    recover_leftovers();
     signal(SIGCHLD, sigchld_handler);
     GL_param.processes_running = 0;
-    GL_param.input_files = dir.entryList();
+    for (const QString &name : dir.entryList())
+        if (in_own_shard(name))
+            GL_param.input_files << name;
     elog.log(QString("INFO: strandor will execute %1 processes parallel\n").arg(GL_param.parallel_processes));
 
     sigset_t set;

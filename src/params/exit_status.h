@@ -9,6 +9,8 @@ enum : int {
     /// conversion failed.
     FAILED = 1,
     CONFIG_UNREADABLE = 2,
+    /// Another live run holds the lock of the input directory and shard.
+    SHARD_BUSY = 3,
     BAD_COMMAND_LINE = 4,
     CONFIG_INVALID = 6,
     FORK_FAILED = 8,

@@ -31,6 +31,7 @@ static const char *const USAGE_TEXT[] = {
     "strandor [-d <debug level>] the <debug level varies from 0 (off) to 5 (very noisy)\n",
     "strandor example:",
     "strandor -c /opt/strandor/strandor.conf",
+    "strandor -s  <K/N> - convert only the files of shard K out of N (FNV-1a hash of the file name modulo N)",
 };
 
 GL_PARAM::GL_PARAM()
@@ -52,7 +53,9 @@ GL_PARAM::GL_PARAM()
       file_mask(DEFAULT_FILE_MASK),
       time_format(DEFAULT_TIME_FORMAT),
       column_separator(DEFAULT_COLUMN_SEPARATOR),
-      max_header_size(30)
+      max_header_size(30),
+      shard_index(0),
+      shard_count(1)
 {
     elog.debug(3, "CALLED: GL_PARAM::GL_PARAM()\n");
 }
@@ -66,27 +69,39 @@ static void print_banner()
         puts(line);
 }
 
+/// A whole decimal number below 2^32 into value; false for anything else.
+static bool parse_u32(const QByteArray &text, quint32 &value)
+{
+    if (text.isEmpty() || text.size() > 10)
+        return false;
+    quint64 v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        v = v * 10 + quint64(c - '0');
+    }
+    value = quint32(v);
+    return v <= 0xffffffffu;
+}
+
 /// A whole decimal number of at least 1, or -1.
 static int parse_process_count(const char *text)
 {
-    if (!*text)
-        return -1;
-    long value = 0;
-    for (const char *p = text; *p; ++p) {
-        if (*p < '0' || *p > '9')
-            return -1;
-        value = value * 10 + (*p - '0');
-        if (value > 1000000)
-            return -1;
-    }
-    return value >= 1 ? int(value) : -1;
+    quint32 value = 0;
+    return parse_u32(text, value) && value >= 1 && value <= 1000000 ? int(value) : -1;
+}
+
+static bool parse_shard(const char *text, quint32 &index, quint32 &count)
+{
+    const QList<QByteArray> parts = QByteArray(text).split('/');
+    return parts.size() == 2 && parse_u32(parts[0], index) && parse_u32(parts[1], count) && index < count;
 }
 
 int GL_PARAM::parse_options(int argc, char **argv)
 {
     elog.debug(3, "CALLED: GL_PARAM::parse_options()\n");
     int c;
-    while ((c = getopt(argc, argv, "vhd:c:t:i:o:")) != -1) {
+    while ((c = getopt(argc, argv, "vhd:c:t:i:o:s:")) != -1) {
         switch (c) {
         case 'v':
             print_banner();
@@ -111,6 +126,13 @@ int GL_PARAM::parse_options(int argc, char **argv)
             parallel_processes = parse_process_count(optarg);
             if (parallel_processes < 1) {
                 elog.log("ERROR: number of parallel processes must be a positive integer\n");
+                elog.log("ERROR: aborting program\n");
+                exit(exit_status::BAD_COMMAND_LINE);
+            }
+            break;
+        case 's':
+            if (!parse_shard(optarg, shard_index, shard_count)) {
+                elog.log("ERROR: shard must be K/N with 0 <= K < N\n");
                 elog.log("ERROR: aborting program\n");
                 exit(exit_status::BAD_COMMAND_LINE);
             }
@@ -178,4 +200,5 @@ void GL_PARAM::dump()
     elog.log("INFO: time format: <" + time_format + ">\n");
     elog.log("INFO: column separator: <" + column_separator + ">\n");
     elog.log(QString("INFO: max header size: <%1>\n").arg(max_header_size));
+    elog.log(QString("INFO: shard: <%1/%2>\n").arg(shard_index).arg(shard_count));
 }

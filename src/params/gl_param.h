@@ -38,6 +38,9 @@ public:
     QString time_format;
     QString column_separator;
     int max_header_size;
+    /// This run converts the files whose shard is shard_index out of shard_count.
+    quint32 shard_index;
+    quint32 shard_count;
 };
 
 extern GL_PARAM GL_param;

@@ -5,34 +5,29 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
-#include <cerrno>
-#include <csignal>
 #include <unistd.h>
 
 #include "attribute.h"
 #include "data_file.h"
 #include "elog.h"
 #include "gl_param.h"
+#include "shard.h"
 
 static QString journal_name(long pid)
 {
-    return GL_param.output_path + "/.strandor." + QString::number(pid) + ".journal";
+    return GL_param.output_path + "/.strandor." + process_tag(pid) + ".journal";
 }
 
-/// Absolute, so that a run started elsewhere finds the same files.
-static QByteArray absolute(const QString &path)
+// Names are kept relative to the input and output directories, which another host may
+// mount elsewhere. Fields are separated by NUL bytes, which no name holds: the removal
+// flag, the input file, then the temporary and the final name of each output file.
+int write_journal(ATTRIBUTE *inputfile, const QString &file_name, bool remove_input)
 {
-    return QFile::encodeName(QFileInfo(path).absoluteFilePath());
-}
-
-// Fields are separated by NUL bytes, which no path holds: the removal flag, the input
-// file, then the temporary and the final name of each output file.
-int write_journal(ATTRIBUTE *inputfile, const QString &input_name, bool remove_input)
-{
-    QByteArray record = QByteArray(remove_input ? "1" : "0") + '\0' + absolute(input_name);
+    const int prefix = GL_param.output_path.size() + 1;
+    QByteArray record = QByteArray(remove_input ? "1" : "0") + '\0' + QFile::encodeName(file_name);
     for (ATTRIBUTE *m = inputfile->child; m; m = m->next) {
-        record += '\0' + absolute(temporary_name(m->output_name, getpid()));
-        record += '\0' + absolute(m->output_name);
+        record += '\0' + QFile::encodeName(temporary_name(m->output_name, getpid()).mid(prefix));
+        record += '\0' + QFile::encodeName(m->output_name.mid(prefix));
     }
     const QString name = journal_name(getpid());
     QFile::remove(name);
@@ -52,17 +47,19 @@ void remove_journal()
     QFile::remove(journal_name(getpid()));
 }
 
-/// Moves what is left of a dead worker's output to its final names and removes its
-/// input, as the worker would have done; an output name taken meanwhile keeps the input.
-static void finish_publication(long pid)
+/// Moves what is left of a dead process's output to its final names and removes its
+/// input, as the process would have done; an output name taken meanwhile keeps the input.
+static void finish_publication(const QString &journal_path)
 {
-    QFile journal(journal_name(pid));
+    QFile journal(journal_path);
     if (!journal.open(QIODevice::ReadOnly))
         return;
-    const QList<QByteArray> fields = journal.readAll().split('\0');
+    QList<QByteArray> fields = journal.readAll().split('\0');
     journal.close();
     bool complete = fields.size() >= 2 && fields.size() % 2 == 0;
     for (int i = 2; complete && i + 1 < fields.size(); i += 2) {
+        fields[i] = QFile::encodeName(GL_param.output_path + "/") + fields[i];
+        fields[i + 1] = QFile::encodeName(GL_param.output_path + "/") + fields[i + 1];
         if (QFile::exists(QFile::decodeName(fields[i])) && rename_no_replace(fields[i], fields[i + 1]) != 0) {
             log_exists(QFile::decodeName(fields[i + 1]));
             complete = false;
@@ -70,8 +67,8 @@ static void finish_publication(long pid)
         complete = complete && QFile::exists(QFile::decodeName(fields[i + 1]));
     }
     if (complete) {
-        sync_directory(journal.fileName());
-        const QString input = QFile::decodeName(fields[1]);
+        sync_directory(journal_path);
+        const QString input = GL_param.input_path + "/" + QFile::decodeName(fields[1]);
         if (fields[0] == "1" && QFile::exists(input) && !QFile::remove(input))
             elog.log(QString("ERROR: could not delete file %1\n").arg(input));
         elog.log(QString("INFO: finished the interrupted conversion of %1\n").arg(input));
@@ -79,30 +76,28 @@ static void finish_publication(long pid)
     journal.remove();
 }
 
-void recover_worker(long pid)
+/// Finishes the journals, then removes the temporary files, of the processes whose tag
+/// matches the pattern.
+static void recover(const QString &tag_pattern)
 {
-    finish_publication(pid);
+    const QRegularExpression journal("^\\.strandor\\." + tag_pattern + "\\.journal$");
+    const QRegularExpression part("^\\..+\\." + tag_pattern + "\\.part$");
     QDir output(GL_param.output_path);
-    const QStringList names = output.entryList({QString(".*.%1.part").arg(pid)},
-                                               QDir::Files | QDir::Hidden | QDir::System);
+    const QStringList names = output.entryList({".*"}, QDir::Files | QDir::Hidden | QDir::System);
     for (const QString &name : names)
-        output.remove(name);
+        if (journal.match(name).hasMatch())
+            finish_publication(output.filePath(name));
+    for (const QString &name : names)
+        if (part.match(name).hasMatch())
+            output.remove(name);
 }
 
-void recover_dead_workers()
+void recover_worker(long pid)
 {
-    static const QRegularExpression left(QStringLiteral("^\\.(?:strandor\\.([0-9]+)\\.journal|.+\\.([0-9]+)\\.part)$"));
-    QDir output(GL_param.output_path);
-    QList<long> dead;
-    for (const QString &name : output.entryList({".*"}, QDir::Files | QDir::Hidden | QDir::System)) {
-        const QRegularExpressionMatch match = left.match(name);
-        if (!match.hasMatch())
-            continue;
-        const long pid = (match.captured(1) + match.captured(2)).toLong();
-        // Files of a worker that still runs (of another run, say) are left to it.
-        if (!dead.contains(pid) && kill(pid_t(pid), 0) != 0 && errno == ESRCH)
-            dead.append(pid);
-    }
-    for (long pid : dead)
-        recover_worker(pid);
+    recover(process_tag_pattern(pid));
+}
+
+void recover_leftovers()
+{
+    recover(process_tag_pattern(-1));
 }

@@ -17,12 +17,12 @@
 #include "gl_param.h"
 #include "input_name.h"
 #include "publication.h"
+#include "shard.h"
 
 QString temporary_name(const QString &final_name, long pid)
 {
     const int slash = final_name.lastIndexOf('/');
-    return final_name.left(slash + 1) + "." + final_name.mid(slash + 1) + "."
-           + QString::number(pid) + ".part";
+    return final_name.left(slash + 1) + "." + final_name.mid(slash + 1) + "." + process_tag(pid) + ".part";
 }
 
 void log_exists(const QString &path)
@@ -140,7 +140,7 @@ static int create_output_file(ATTRIBUTE *inputfile, ATTRIBUTE *m, const QString 
     m->output_name = path;
     const QString temp = temporary_name(path, getpid());
     const QByteArray temp_name = QFile::encodeName(temp);
-    unlink(temp_name.constData()); // left by a dead worker that had our pid
+    unlink(temp_name.constData()); // left by a dead process whose tag was ours
     const int fd = open(temp_name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
         elog.log(QString("ERROR: could not open file %1\n").arg(path));

@@ -85,7 +85,7 @@ int PROCESS_FILE::finish(ATTRIBUTE *inputfile, const QString &input_name)
         return exit_status::FAILED;
     }
     const bool remove_input = GL_param.debug_level == 0;
-    if (write_journal(inputfile, input_name, remove_input) != 0) {
+    if (write_journal(inputfile, source_name, remove_input) != 0) {
         discard_output_files(inputfile, 0);
         return exit_status::FAILED;
     }

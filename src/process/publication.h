@@ -22,11 +22,12 @@ void log_exists(const QString &path);
 /// The journal of a publication: written before the first output file is moved to its
 /// final name, removed when the input file is gone, so that a worker killed in between
 /// leaves a record from which the next run finishes its work.
-int write_journal(ATTRIBUTE *inputfile, const QString &input_name, bool remove_input);
+int write_journal(ATTRIBUTE *inputfile, const QString &file_name, bool remove_input);
 void remove_journal();
-/// Finishes the publication of a dead worker and removes its temporary files.
+/// Finishes the publication of a dead worker of this run and removes its temporary files.
 void recover_worker(long pid);
-/// The same for every dead worker that left files in the output directory.
-void recover_dead_workers();
+/// The same for every process of this input directory and shard, on any host. Only the
+/// holder of the shard's lock may call it: no other such process is alive then.
+void recover_leftovers();
 
 #endif
