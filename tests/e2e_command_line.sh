@@ -29,6 +29,10 @@ for level in 6 -1 010 abc ""; do
     expect_run "-d '$level'" 4 "ERROR: debug level must be between 0=off (default) and 5 (extrem noisy)" "ERROR: aborting program"
     [ -s "$CASE/stdout" ] && fail "-d '$level' stops before -v" || ok
 done
+for shard in 1/1 4/4 -1/2 0/0 a/b 1 "" "0/ 2" 0/2/3 +0/2 0/4294967296; do
+    run_strandor -s "$shard"
+    expect_run "-s '$shard'" 4 "ERROR: shard must be K/N with 0 <= K < N" "ERROR: aborting program"
+done
 for count in 0 -1 abc 2x 1.5 "" " 2" +2; do
     run_strandor -t "$count"
     expect_run "-t '$count'" 4 "ERROR: number of parallel processes must be a positive integer" "ERROR: aborting program"
@@ -57,7 +61,8 @@ run_strandor -c "$CASE/broken.conf" -c "$CASE/v1.conf" -i "$CASE/input" -o "$CAS
 expect_status "second -c wins, extra words ignored" 0
 
 # Paths: -i and -o gain a "/", the dump shows every parameter.
-run_strandor -c "$CASE/v1.conf" -i "$CASE/input/" -o /data/out -t 3
+run_strandor -c "$CASE/v1.conf" -i "$CASE/input/" -o /data/out -t 3 -s 4294967294/4294967295
+[ "$(grep -A1 'INFO: max header size' "$CASE/log" | tail -1)" = "INFO: shard: <4294967294/4294967295>" ] && ok || fail "dump: shard last"
 expect_logs "dump" "INFO: input_path: <$CASE/input//>" "INFO: output_path: </data/out/>" \
     "INFO: parallel processes: 3" "INFO: debug_level: 0" "INFO: file mask: <%1_%2_%3_%4.data>" \
     "INFO: time format: <yyMMdd hh:mm>" "$(printf 'INFO: column separator: <\t>')" "INFO: max header size: <30>" \

@@ -4,23 +4,8 @@
 # interrupted input leaves nothing behind and converts on a rerun.
 . "$(dirname "$0")/lib.sh"
 
-conf() {
-    printf '%s\n' 'GLOBALS { }' 'INPUTFILE "xml" { GENERATES MEASUREMENT { MEASUREMENTNAME "v" GRANULARITY EVENT MATCH { NEEDS "v" }' \
-        '  COLUMNS { UTC_FILESTAMP "t" ATTRIBUTE ( "v" ) "v" } } }' >"$1"
-}
-
-# corpus DIR COUNT SIZE: COUNT inputs of about SIZE records, with distinct stamps
-corpus() {
-    mkdir -p "$1"
-    perl -e 'use POSIX; my ($dir, $n, $size) = @ARGV;
-             for my $i (1 .. $n) {
-                 my $name = strftime("f%05d_%Y%m%d_%H%M.xml", gmtime(946684800 + 60 * $i));
-                 open(my $o, ">", "$dir/" . sprintf($name, $i)) or die; print $o "<d>", "<v>$i</v>" x $size, "</d>"; close $o; }' \
-        "$1" "$2" "$3"
-}
-
 # Reference outputs of a corpus, converted without interruption.
-conf "$WORK/strandor.conf"
+counter_conf "$WORK/strandor.conf"
 corpus "$WORK/corpus" 16 150000
 mkdir -p "$WORK/reference/input" "$WORK/reference/output"
 cp "$WORK"/corpus/* "$WORK/reference/input/"
@@ -59,7 +44,7 @@ gone() { for w in $(sed -n 's/^\[\([0-9]*\)\].*processing file.*/\1/p' "$1/stder
 # directory (another id in the lock file) stay.
 for variant in moved-none moved-all; do
     new_case "journal-$variant"
-    conf "$CASE/strandor.conf"
+    counter_conf "$CASE/strandor.conf"
     printf '<d><v>1</v></d>' >"$CASE/input/a_20240101_0001.xml"
     printf 't\tv\n240101 00:01\t1\n' >"$CASE/expected"
     printf 0123456789ab >"$CASE/input/.strandor.0of1.lock"

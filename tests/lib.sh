@@ -70,4 +70,20 @@ expect_failed() {
     expect_listing "$name keeps its input" "$CASE/input" "$inputs"
 }
 
+# counter_conf FILE: one record per <v>, its file named by the input's stamp.
+counter_conf() {
+    printf '%s\n' 'GLOBALS { }' 'INPUTFILE "xml" { GENERATES MEASUREMENT { MEASUREMENTNAME "v" GRANULARITY EVENT MATCH { NEEDS "v" }' \
+        '  COLUMNS { UTC_FILESTAMP "t" ATTRIBUTE ( "v" ) "v" } } }' >"$1"
+}
+# corpus DIR COUNT SIZE [FIRST]: COUNT inputs of SIZE records, numbered from FIRST (1), each
+# with a stamp of its own.
+corpus() {
+    mkdir -p "$1"
+    perl -e 'use POSIX; my ($dir, $n, $size, $first) = @ARGV;
+             for my $i ($first .. $first + $n - 1) {
+                 my $name = strftime("f%05d_%Y%m%d_%H%M.xml", gmtime(946684800 + 60 * $i));
+                 open(my $o, ">", "$dir/" . sprintf($name, $i)) or die; print $o "<d>", "<v>$i</v>" x $size, "</d>"; close $o; }' \
+        "$1" "$2" "$3" "${4:-1}"
+}
+
 finish() { echo "$PASSED passed, $FAILED failed"; [ "$FAILED" -eq 0 ]; }

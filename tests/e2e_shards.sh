@@ -1,0 +1,129 @@
+#!/bin/bash
+# Instances that share directories: shards split the files, one run per shard at a time,
+# and the shard of an instance killed on one host is finished by a rerun on another.
+. "$(dirname "$0")/lib.sh"
+counter_conf "$WORK/strandor.conf"
+corpus "$WORK/corpus" 2000 3
+
+# Host names and pid namespaces of their own where this machine lets us make them.
+NS=no
+if unshare --uts --pid --fork --mount-proc true 2>/dev/null; then NS=yes; else
+    echo "SKIP: no pid and UTS namespaces here (unshare not permitted): instances share this host's name"; fi
+# as_host HOST COMMAND...: COMMAND as pid 1 of a namespace on host HOST, where possible.
+as_host() {
+    if [ $NS = yes ]; then unshare --uts --pid --fork --mount-proc sh -c 'hostname "$0" && exec "$@"' "$@"
+    else shift; "$@"; fi
+}
+# instance DIR K/N HOST [ARGS]: one run in the background over DIR; sets PID and LOG.
+instance() {
+    local dir=$1 shard=$2 host=$3
+    shift 3
+    LOG=$dir/log.${shard%/*}.$host
+    setsid bash -c 'as_host "$@"' - "$host" "$STRANDOR" -c "$WORK/strandor.conf" -i "$dir/input" -o "$dir/output" \
+        -t 2 -s "$shard" "$@" 2>"$LOG" &
+    PID=$!
+}
+export -f as_host; export NS
+fresh() { rm -rf "$1"; mkdir -p "$1/input" "$1/output"; cp "$WORK"/corpus/* "$1/input/"; }
+# The shard of each name in its own implementation: FNV-1a of its bytes, modulo N.
+shard_of() { perl -e 'my $n = shift; for (@ARGV) { my $h = 2166136261; for my $b (unpack "C*", $_) {
+    $h = (($h ^ $b) * 16777619) % 4294967296 } print $h % $n, " $_\n" }' "$@"; }
+processed() { sed -n 's/.*processing file = //p' "$@"; }
+
+# Four instances at once over 2,000 files, then again as four hosts in pid namespaces.
+for hosts in "here here here here" "h0 h1 h2 h3"; do
+    dir=$WORK/four; fresh "$dir"
+    pids="" k=0
+    for host in $hosts; do instance "$dir" $k/4 $host; pids="$pids $PID"; k=$((k + 1)); done
+    statuses=""
+    for p in $pids; do wait $p; statuses="$statuses$? "; done
+    name="four instances on '$hosts'"
+    [ "$statuses" = "0 0 0 0 " ] && ok || fail "$name: statuses $statuses"
+    ! grep -h ERROR "$dir"/log.* && ok || fail "$name: errors logged"
+    total=$(sed -n 's/.*Info (\([0-9]*\)\/\1) Prozesse erfolgreich konvertiert/\1/p' "$dir"/log.* | paste -sd+ | bc)
+    [ "$total" = 2000 ] && ok || fail "$name: the summaries add up to $total"
+    [ "$(processed "$dir"/log.* | sort | uniq | wc -l)" = 2000 ] && [ "$(processed "$dir"/log.* | wc -l)" = 2000 ] &&
+        ok || fail "$name: each file converted once"
+    for k in 0 1 2 3; do
+        [ -z "$(shard_of 4 $(processed "$dir"/log.$k.*) | grep -v "^$k ")" ] && ok || fail "$name: shard $k took other files"
+    done
+    [ "$(ls "$dir/output" | wc -l)" = 2000 ] && ok || fail "$name: 2000 outputs"
+    [ -z "$(ls -A "$dir/output" | grep '^\.')" ] && ok || fail "$name: leftovers in the output directory"
+    [ -z "$(ls "$dir/input")" ] && ok || fail "$name: inputs left"
+done
+
+# A shard is converted by one run at a time: a second run exits 3 and touches nothing.
+new_case busy
+counter_conf "$CASE/strandor.conf"
+corpus "$CASE/input" 3 1
+instance "$CASE" 0/1 here
+wait_until started "$LOG" 1
+kill -STOP -- -$PID
+before=$(ls -AR "$CASE/input" "$CASE/output")
+convert -d 1
+expect_run "busy shard" 3 "ERROR: another strandor run is converting shard 0/1 of $CASE/input/ - aborting"
+[ "$(ls -AR "$CASE/input" "$CASE/output")" = "$before" ] && ok || fail "busy shard: files changed"
+expect_no_log "busy shard" "processing file"
+kill -CONT -- -$PID
+wait $PID
+STATUS=$?
+expect_status "busy shard: the first run" 0
+
+# Two input directories share one output directory.
+new_case shared-output
+corpus "$CASE/input" 500 1
+corpus "$CASE/other" 500 1 501
+instance "$CASE" 0/1 here; first=$PID
+"$STRANDOR" -c "$WORK/strandor.conf" -i "$CASE/other" -o "$CASE/output" -t 2 2>/dev/null
+STATUS=$?; wait $first
+[ $? = 0 ] && [ $STATUS = 0 ] && ok || fail "shared output directory: both runs succeed"
+[ "$(ls "$CASE/output" | wc -l)" = 1000 ] && ok || fail "shared output directory: 1000 outputs"
+
+# A read-only input directory (its files kept at -d 1) has its lock in the output directory.
+new_case read-only
+counter_conf "$CASE/strandor.conf"
+corpus "$CASE/input" 2 1
+lock=.strandor.$(realpath "$CASE/input" | perl -ne 'chomp; my $h = 2166136261; for my $b (unpack "C*", $_) {
+    $h = (($h ^ $b) * 16777619) % 4294967296 } printf "%08x", $h').0of1.lock
+read_only() {
+    if [ "$(id -u)" != 0 ]; then chmod a-w "$CASE/input"; "$@"; return; fi
+    unshare --mount sh -c 'mount --bind "$0" "$0" && mount -o remount,bind,ro "$0" && exec "$@"' "$CASE/input" "$@"
+}
+if read_only true 2>/dev/null; then
+    run_in_case read_only "$STRANDOR" -c "$CASE/strandor.conf" -i "$CASE/input" -o "$CASE/output" -d 1
+    expect_run "read-only input" 0 "Info (2/2) Prozesse erfolgreich konvertiert"
+    [ -f "$CASE/output/$lock" ] && ok || fail "read-only input: lock $lock in the output directory"
+    run_in_case read_only "$STRANDOR" -c "$CASE/strandor.conf" -i "$CASE/input" -o "$CASE/nowhere" -d 1
+    expect_run "read-only input, no output directory" 1 \
+        "ERROR: could not open lock file $CASE/nowhere/$lock: No such file or directory"
+else echo "SKIP: no read-only bind mount here"; fi
+
+# Instances killed with their workers at random moments; each time the shard is rerun on
+# another host: every file of the shard converted once, whole, and the other shard untouched.
+for k in 0 1; do
+    fresh "$WORK/ref$k"
+    "$STRANDOR" -c "$WORK/strandor.conf" -i "$WORK/ref$k/input" -o "$WORK/ref$k/output" -s $k/2 -t 2 2>/dev/null
+done
+dir=$WORK/kills
+ROUNDS=${KILL_ROUNDS:-6}
+for round in $(seq 1 $ROUNDS); do
+    k=$((round % 2)) delay=0.$((RANDOM % 10))$((RANDOM % 10))
+    fresh "$dir"
+    instance "$dir" $k/2 killed$round
+    sleep "$delay"
+    kill -KILL -- -$PID
+    wait $PID 2>/dev/null
+    wait_until eval '! kill -0 -- -$PID 2>/dev/null'
+    before=$(ls "$dir/output" | wc -l)
+    instance "$dir" $k/2 rerun$round
+    wait $PID
+    STATUS=$?
+    name="killed after ${delay}s ($before files converted), rerun"
+    [ $STATUS = 0 ] && ! grep ERROR "$LOG" && ok || fail "$name: status $STATUS"
+    diff -r "$WORK/ref$k/output" "$dir/output" >/dev/null && ok || fail "$name: outputs differ from an uninterrupted run"
+    [ "$(ls -A "$dir/input")" = "$(ls -A "$WORK/ref$k/input")" ] && ok || fail "$name: inputs differ"
+    echo "round $round: shard $k/2 killed after ${delay}s with $before of $(ls "$WORK/ref$k/output" | wc -l) files converted;" \
+        "rerun: $(grep -c 'finished the interrupted' "$LOG") journals finished, $(processed "$LOG" | wc -l) files converted"
+done
+
+finish
