@@ -3,7 +3,9 @@
 # and the shard of an instance killed on one host is finished by a rerun on another.
 . "$(dirname "$0")/lib.sh"
 counter_conf "$WORK/strandor.conf"
-corpus "$WORK/corpus" 2000 3
+# Small files, and a few large ones that a kill is likely to meet while it writes them.
+corpus "$WORK/corpus" 1994 3
+corpus "$WORK/corpus" 6 1000000 1995
 
 # Host names and pid namespaces of their own where this machine lets us make them.
 NS=no
@@ -24,10 +26,10 @@ instance() {
     PID=$!
 }
 export -f as_host; export NS
-fresh() { rm -rf "$1"; mkdir -p "$1/input" "$1/output"; cp "$WORK"/corpus/* "$1/input/"; }
-# The shard of each name in its own implementation: FNV-1a of its bytes, modulo N.
-shard_of() { perl -e 'my $n = shift; for (@ARGV) { my $h = 2166136261; for my $b (unpack "C*", $_) {
-    $h = (($h ^ $b) * 16777619) % 4294967296 } print $h % $n, " $_\n" }' "$@"; }
+fresh() { rm -rf "$1"; mkdir -p "$1/input" "$1/output"; cp -l "$WORK"/corpus/* "$1/input/"; }
+# "HASH HEX NAME" for each name: FNV-1a of its bytes, in an implementation of its own.
+fnv() { perl -e 'for (@ARGV) { my $h = 2166136261; $h = (($h ^ $_) * 16777619) % 4294967296 for unpack "C*", $_;
+    printf "%u %08x %s\n", $h, $h, $_ }' "$@"; }
 processed() { sed -n 's/.*processing file = //p' "$@"; }
 
 # Four instances at once over 2,000 files, then again as four hosts in pid namespaces.
@@ -35,8 +37,7 @@ for hosts in "here here here here" "h0 h1 h2 h3"; do
     dir=$WORK/four; fresh "$dir"
     pids="" k=0
     for host in $hosts; do instance "$dir" $k/4 $host; pids="$pids $PID"; k=$((k + 1)); done
-    statuses=""
-    for p in $pids; do wait $p; statuses="$statuses$? "; done
+    statuses=""; for p in $pids; do wait $p; statuses="$statuses$? "; done
     name="four instances on '$hosts'"
     [ "$statuses" = "0 0 0 0 " ] && ok || fail "$name: statuses $statuses"
     ! grep -h ERROR "$dir"/log.* && ok || fail "$name: errors logged"
@@ -44,18 +45,16 @@ for hosts in "here here here here" "h0 h1 h2 h3"; do
     [ "$total" = 2000 ] && ok || fail "$name: the summaries add up to $total"
     [ "$(processed "$dir"/log.* | sort | uniq | wc -l)" = 2000 ] && [ "$(processed "$dir"/log.* | wc -l)" = 2000 ] &&
         ok || fail "$name: each file converted once"
-    for k in 0 1 2 3; do
-        [ -z "$(shard_of 4 $(processed "$dir"/log.$k.*) | grep -v "^$k ")" ] && ok || fail "$name: shard $k took other files"
-    done
-    [ "$(ls "$dir/output" | wc -l)" = 2000 ] && ok || fail "$name: 2000 outputs"
-    [ -z "$(ls -A "$dir/output" | grep '^\.')" ] && ok || fail "$name: leftovers in the output directory"
-    [ -z "$(ls "$dir/input")" ] && ok || fail "$name: inputs left"
+    [ -z "$(for k in 0 1 2 3; do fnv $(processed "$dir"/log.$k.*) | awk -v k=$k '$1 % 4 != k'; done)" ] &&
+        ok || fail "$name: an instance took files of another shard"
+    [ "$(ls "$dir/output" | wc -l)" = 2000 ] && [ -z "$(ls -A "$dir/output" | grep '^\.')" ] && [ -z "$(ls "$dir/input")" ] &&
+        ok || fail "$name: not all 2000 converted, or leftovers"
 done
 
 # A shard is converted by one run at a time: a second run exits 3 and touches nothing.
 new_case busy
 counter_conf "$CASE/strandor.conf"
-corpus "$CASE/input" 3 1
+corpus "$CASE/input" 1 3000000
 instance "$CASE" 0/1 here
 wait_until started "$LOG" 1
 kill -STOP -- -$PID
@@ -83,8 +82,7 @@ STATUS=$?; wait $first
 new_case read-only
 counter_conf "$CASE/strandor.conf"
 corpus "$CASE/input" 2 1
-lock=.strandor.$(realpath "$CASE/input" | perl -ne 'chomp; my $h = 2166136261; for my $b (unpack "C*", $_) {
-    $h = (($h ^ $b) * 16777619) % 4294967296 } printf "%08x", $h').0of1.lock
+lock=.strandor.$(fnv "$(realpath "$CASE/input")" | cut -d' ' -f2).0of1.lock
 read_only() {
     if [ "$(id -u)" != 0 ]; then chmod a-w "$CASE/input"; "$@"; return; fi
     unshare --mount sh -c 'mount --bind "$0" "$0" && mount -o remount,bind,ro "$0" && exec "$@"' "$CASE/input" "$@"
@@ -98,32 +96,42 @@ if read_only true 2>/dev/null; then
         "ERROR: could not open lock file $CASE/nowhere/$lock: No such file or directory"
 else echo "SKIP: no read-only bind mount here"; fi
 
-# Instances killed with their workers at random moments; each time the shard is rerun on
-# another host: every file of the shard converted once, whole, and the other shard untouched.
+# An instance is killed alone or with its workers at a random moment; then its shard is
+# rerun on another host. Every file of the shard is converted once and whole, and the
+# other shard stays untouched.
 for k in 0 1; do
     fresh "$WORK/ref$k"
     "$STRANDOR" -c "$WORK/strandor.conf" -i "$WORK/ref$k/input" -o "$WORK/ref$k/output" -s $k/2 -t 2 2>/dev/null
 done
+# settled DIR K: each output in place is whole, and an input still in place has no output
+# unless a journal left for the rerun records it.
+settled() {
+    local outs; outs=$(ls "$1/output")
+    [ -z "$outs" ] || cmp -s <(cd "$1/output" && cat $outs) <(cd "$WORK/ref$2/output" && cat $outs) || return 1
+    ls -A "$1/output" | grep -q '\.journal$' && return 0
+    [ -z "$(ls "$1/input" | sed -E 's/^f[0-9]+_[0-9]{2}([0-9]{6})_([0-9]{4}).xml$/\1\2_E_v_.data/' | comm -12 - <(echo "$outs"))" ]
+}
 dir=$WORK/kills
-ROUNDS=${KILL_ROUNDS:-6}
-for round in $(seq 1 $ROUNDS); do
-    k=$((round % 2)) delay=0.$((RANDOM % 10))$((RANDOM % 10))
+for round in $(seq 1 "${KILL_ROUNDS:-8}"); do
+    k=$(((round / 2) % 2)) delay=0.$((RANDOM % 10))$((RANDOM % 10))
     fresh "$dir"
-    instance "$dir" $k/2 killed$round
+    setsid "$STRANDOR" -c "$WORK/strandor.conf" -i "$dir/input" -o "$dir/output" -t 2 -s $k/2 2>/dev/null &
+    PID=$!
     sleep "$delay"
-    kill -KILL -- -$PID
+    if [ $((round % 2)) = 1 ]; then what="instance and workers"; kill -KILL -- -$PID; else what="instance alone"; kill -KILL $PID; fi
     wait $PID 2>/dev/null
     wait_until eval '! kill -0 -- -$PID 2>/dev/null'
     before=$(ls "$dir/output" | wc -l)
+    name="round $round: shard $k/2, $what killed after ${delay}s with $before files converted"
+    settled "$dir" $k && ok || fail "$name: inconsistent"
+    [ "$what" = "instance and workers" ] || [ -z "$(ls -A "$dir/output" | grep '^\.')" ] && ok || fail "$name: leftovers"
     instance "$dir" $k/2 rerun$round
     wait $PID
     STATUS=$?
-    name="killed after ${delay}s ($before files converted), rerun"
-    [ $STATUS = 0 ] && ! grep ERROR "$LOG" && ok || fail "$name: status $STATUS"
+    [ $STATUS = 0 ] && ! grep ERROR "$LOG" && ok || fail "$name: rerun status $STATUS"
     diff -r "$WORK/ref$k/output" "$dir/output" >/dev/null && ok || fail "$name: outputs differ from an uninterrupted run"
     [ "$(ls -A "$dir/input")" = "$(ls -A "$WORK/ref$k/input")" ] && ok || fail "$name: inputs differ"
-    echo "round $round: shard $k/2 killed after ${delay}s with $before of $(ls "$WORK/ref$k/output" | wc -l) files converted;" \
-        "rerun: $(grep -c 'finished the interrupted' "$LOG") journals finished, $(processed "$LOG" | wc -l) files converted"
+    echo "$name; the rerun finished $(grep -c 'finished the interrupted' "$LOG") journals and converted $(processed "$LOG" | wc -l) files"
 done
 
 finish
