@@ -87,6 +87,26 @@ size=$(cat "$WORK"/corpus/dir20/*.xml | wc -c)
 echo "== 20 files of 10 MB"
 echo "  -t 1: $t1 s, $(rate "$size" "$t1") MB/s; -t 2: $t2 s, $(rate "$size" "$t2") MB/s; -t 2 / -t 1: $(echo "scale=2; $t1 / $t2" | bc)x"
 
+# Many small files, as a quarter hour delivers them: 1,000 files of 200 KB, one instance
+# with -t 2 against two shard instances with -t 1 each, on the same cores.
+small=$WORK/corpus/small/node0000_20111110_1345.xml
+mkdir -p "$WORK/corpus/small"
+gen 200000 5 "$small"
+many() { # THREADS SHARDS: seconds of SHARDS instances at once over hard links of the small file
+    rm -rf "$WORK/in" "$WORK/out"; mkdir -p "$WORK/in" "$WORK/out"
+    perl -e 'use POSIX; for (1 .. 1000) { link $ARGV[0], sprintf("%s/node%04d_%s.xml", $ARGV[1], $_,
+             strftime("%Y%m%d_%H%M", gmtime(1320932700 + 900 * $_))) or die "$!" }' \
+        "$small" "$WORK/in"
+    local t0; t0=$(now)
+    for k in $(seq 0 $(($2 - 1))); do "$FAST" -c "$CONF" -i "$WORK/in" -o "$WORK/out" -t "$1" -s "$k/$2" 2>/dev/null & done
+    wait
+    echo "scale=3; ($(now) - $t0) / 1000000000" | bc
+}
+t_one=$(many 2 1)
+t_two=$(many 1 2)
+echo "== 1000 files of 200 KB: one instance -t 2 $t_one s ($(echo "1000 / $t_one" | bc) files/s, $(rate 200000000 "$t_one") MB/s);" \
+    "two shard instances -t 1 $t_two s: $(echo "scale=2; $t_one / $t_two" | bc)x"
+
 # Instructions of the worker per input byte (deterministic), on a 1 MB file, plain and gzipped.
 if command -v valgrind >/dev/null; then
     one=$WORK/corpus/one_mb/node0003_20111110_1345.xml

@@ -41,7 +41,7 @@ for hosts in "here here here here" "h0 h1 h2 h3"; do
     name="four instances on '$hosts'"
     [ "$statuses" = "0 0 0 0 " ] && ok || fail "$name: statuses $statuses"
     ! grep -h ERROR "$dir"/log.* && ok || fail "$name: errors logged"
-    total=$(sed -n 's/.*Info (\([0-9]*\)\/\1) Prozesse erfolgreich konvertiert/\1/p' "$dir"/log.* | paste -sd+ | bc)
+    total=$(sed -n 's/.*Info (\([0-9]*\)\/\1) Prozesse erfolgreich konvertiert/\1/p' "$dir"/log.* | awk '{ t += $1 } END { print t }')
     [ "$total" = 2000 ] && ok || fail "$name: the summaries add up to $total"
     [ "$(processed "$dir"/log.* | sort | uniq | wc -l)" = 2000 ] && [ "$(processed "$dir"/log.* | wc -l)" = 2000 ] &&
         ok || fail "$name: each file converted once"

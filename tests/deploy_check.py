@@ -1,0 +1,39 @@
+#!/usr/bin/python3
+"""The deployment examples hold what a sharded deployment depends on."""
+import re
+import subprocess
+import sys
+
+import yaml
+
+root = sys.argv[1] + "/deploy/"
+job, cron, claim = (yaml.safe_load(open(root + "kubernetes/" + f)) for f in ("job.yaml", "cronjob.yaml", "volume.yaml"))
+spec = job["spec"]
+pod = spec["template"]["spec"]
+box = pod["containers"][0]
+opt = dict(zip(box["args"][::2], box["args"][1::2]))
+mounts = {m["name"]: m["mountPath"] for m in box["volumeMounts"]}
+shared = [v["name"] for v in pod["volumes"] if v.get("persistentVolumeClaim", {}).get("claimName") == claim["metadata"]["name"]]
+slurm = open(root + "slurm/strandor.sbatch").read()
+array = re.search(r"^#SBATCH --array=0-(\d+)$", slurm, re.M)
+checks = {
+    "an Indexed Job that is not restarted in place": job["kind"] == "Job" and spec["completionMode"] == "Indexed"
+    and pod["restartPolicy"] == "Never",
+    "completions = parallelism = N of -s $(JOB_COMPLETION_INDEX)/N": spec["parallelism"] == spec["completions"]
+    and opt["-s"] == "$(JOB_COMPLETION_INDEX)/%d" % spec["completions"],
+    "a core for each worker of -t": box["resources"]["requests"]["cpu"] == box["resources"]["limits"]["cpu"] == opt["-t"],
+    "input and output on a ReadWriteMany volume": claim["spec"]["accessModes"] == ["ReadWriteMany"] and len(shared) == 1
+    and all(opt[o].startswith(mounts[shared[0]] + "/") for o in ("-i", "-o")),
+    "a CronJob of the same Job every 15 minutes, never two at once": cron["kind"] == "CronJob"
+    and cron["spec"]["schedule"] == "*/15 * * * *" and cron["spec"]["concurrencyPolicy"] == "Forbid"
+    and cron["spec"]["jobTemplate"]["spec"] == spec,
+    "a Slurm array 0-(N-1) with -s TASK_ID/TASK_COUNT and a core per worker": array is not None
+    and '-s "$SLURM_ARRAY_TASK_ID/$SLURM_ARRAY_TASK_COUNT"' in slurm and '-t "$SLURM_CPUS_PER_TASK"' in slurm
+    and re.search(r"^#SBATCH --cpus-per-task=\d+$", slurm, re.M) is not None,
+    "a Slurm script that bash reads": subprocess.run(["bash", "-n", root + "slurm/strandor.sbatch"]).returncode == 0,
+}
+failed = [name for name, ok in checks.items() if not ok]
+for name in failed:
+    print("FAIL:", name)
+print("%d passed, %d failed" % (len(checks) - len(failed), len(failed)))
+sys.exit(1 if failed else 0)
