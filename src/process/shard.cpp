@@ -44,7 +44,8 @@ static QString host_name()
     if (host.isEmpty()) {
         char buffer[256] = {};
         gethostname(buffer, sizeof buffer - 1);
-        host = QString::fromLatin1(buffer).replace(QRegularExpression("[^A-Za-z0-9._-]"), "_");
+        // Cut short so that temporary names stay well below the 255 bytes of a name.
+        host = QString::fromLatin1(buffer).left(32).replace(QRegularExpression("[^A-Za-z0-9._-]"), "_");
         if (host.isEmpty())
             host = "localhost";
     }
