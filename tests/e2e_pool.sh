@@ -34,13 +34,6 @@ for t in 1 2; do
     [ "$workers" -eq 3 ] && ! grep -q "^\[$parent\].*processing file" "$CASE/stderr" && ok || fail "-t $t worker pids"
 done
 
-# With -t 2 and three files, the second fill happens in the handler; fewer files than slots.
-new_case few
-pool_config
-printf '<r><item>x</item></r>' >"$CASE/input/one_20240101_0001.xml"
-convert -t 4 -d 1
-expect_run "fewer files than slots" 0 "INFO: no more files to process running: 1" "Info (1/1) Prozesse erfolgreich konvertiert"
-
 # A failing worker (no description matches: patterns are case-sensitive) is counted as
 # failed; the rest go on.
 new_case failing

@@ -15,7 +15,6 @@ private slots:
     void entries_as_given();
     void stamps_data();
     void stamps();
-    void stems();
     void classify_data();
     void classify();
 };
@@ -28,8 +27,7 @@ void TstDriver::entries_as_given()
     elog.log("first\nsecond\n");
     elog.log(QString::fromUtf8("Süd\n"));
     GL_param.mypid = getpid();
-    // The prefix comes once per entry: the second entry follows on the same line,
-    // and the second line of a multi-line entry has none.
+    // One prefix per entry, none on the later lines of a multi-line entry.
     const QRegularExpression entries(QString::fromUtf8(
         "^\\[4711\\] [0-9. :]{20}no line feed\\[4711\\] [0-9. :]{20}first\\nsecond\\n\\[4711\\] [0-9. :]{20}Süd\\n$"));
     const QString raw = capture.raw();
@@ -75,16 +73,6 @@ void TstDriver::stamps()
     QFETCH(QString, name);
     QFETCH(QString, stamp);
     QCOMPARE(stamp_from_name(name).toString("yyyy-MM-dd hh:mm"), stamp);
-}
-
-void TstDriver::stems()
-{
-    const char *rows[][2] = {
-        {"A20220418.1900-1915_seliitdus00487.xml.gz", "A20220418.1900-1915_seliitdus00487"},
-        {"a_20111110_1345", "a_20111110_1345"}, {"a.gz", "a"}, {".a", ".a"}, {"a.b.c", "a.b"},
-    };
-    for (const auto &row : rows)
-        QCOMPARE(source_stem(row[0]), QString(row[1]));
 }
 
 // Exits and kills without a core are counted in the end-to-end runs.
