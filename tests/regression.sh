@@ -9,10 +9,10 @@
 R=$TESTS_DIR/regression
 ACCEPTED="xc0445_20000101_0725.xml xc0446_20000101_0726.xml"
 
-corpus() { mkdir -p "$WORK/$1/input"; cp "$2" "$WORK/$1/strandor.conf"; }
-corpus examples "$TESTS_DIR/../examples/strandor.conf"
+set_up() { mkdir -p "$WORK/$1/input"; cp "$2" "$WORK/$1/strandor.conf"; }
+set_up examples "$TESTS_DIR/../examples/strandor.conf"
 cp "$TESTS_DIR"/../examples/input/* "$WORK/examples/input/"
-corpus generated "$R/gen.conf"
+set_up generated "$R/gen.conf"
 perl "$R/gen_docs.pl" "$WORK/generated/input" 20261206 400
 mkdir -p "$WORK/xmlconf/input" "$WORK/suite"
 unzip -q "$TESTS_DIR/data/xmlconf/xmlts20130923.zip" -d "$WORK/suite"

@@ -80,8 +80,10 @@ static bool parse_u32(const QByteArray &text, quint32 &value)
             return false;
         v = v * 10 + quint64(c - '0');
     }
+    if (v > 0xffffffffu)
+        return false;
     value = quint32(v);
-    return v <= 0xffffffffu;
+    return true;
 }
 
 /// A whole decimal number of at least 1, or -1.

@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <unistd.h>
@@ -57,9 +56,10 @@ static void finish_publication(const QString &journal_path)
     QList<QByteArray> fields = journal.readAll().split('\0');
     journal.close();
     bool complete = fields.size() >= 2 && fields.size() % 2 == 0;
+    const QByteArray output = QFile::encodeName(GL_param.output_path + "/");
     for (int i = 2; complete && i + 1 < fields.size(); i += 2) {
-        fields[i] = QFile::encodeName(GL_param.output_path + "/") + fields[i];
-        fields[i + 1] = QFile::encodeName(GL_param.output_path + "/") + fields[i + 1];
+        fields[i].prepend(output);
+        fields[i + 1].prepend(output);
         if (QFile::exists(QFile::decodeName(fields[i])) && rename_no_replace(fields[i], fields[i + 1]) != 0) {
             log_exists(QFile::decodeName(fields[i + 1]));
             complete = false;
