@@ -2,7 +2,7 @@
 # Installs what the build and the tests need (Debian 12, as root), then builds.
 set -e
 cd "$(dirname "$0")/.."
-PACKAGES="g++ cmake make flex bison qtbase5-dev libxml2-dev zlib1g-dev libxml2-utils tzdata perl unzip time clang libclang-rt-14-dev python3-yaml"
+PACKAGES="g++ cmake make flex bison qtbase5-dev libxml2-dev zlib1g-dev libxml2-utils tzdata perl unzip time clang libclang-rt-14-dev python3-yaml python3-prometheus-client dpkg-dev systemd"
 missing=""
 for p in $PACKAGES; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

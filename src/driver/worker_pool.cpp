@@ -13,6 +13,7 @@
 #include "gl_param.h"
 #include "process_file.h"
 #include "publication.h"
+#include "run_metrics.h"
 
 static void set_sigchld_blocked(bool blocked)
 {
@@ -47,11 +48,12 @@ void fork_new_process()
             exit_program();
         }
         GL_param.last_file_index += 1;
+        GL_param.input_bytes += GL_param.input_sizes.value(GL_param.last_file_index);
         PROCESS_FILE worker;
         const pid_t pid = fork();
         if (pid == -1) {
             elog.log("ERROR: fork() failed - aborting\n");
-            exit(exit_status::FORK_FAILED);
+            end_run(exit_status::FORK_FAILED);
         }
         if (pid == 0)
             run_worker(worker);
@@ -72,6 +74,8 @@ bool count_worker(int pid, int status)
         elog.log(QString("ERROR: Prozess %1 abgebrochen durch Signal %2\n").arg(pid).arg(WTERMSIG(status)));
     } else {
         succeeded = code == 0;
+        if (code == exit_status::NO_DESCRIPTION)
+            GL_param.files_no_description += 1;
     }
     // A killed worker may have left temporary files, or a publication half done.
     if (WIFSIGNALED(status))
@@ -112,5 +116,5 @@ void exit_program()
     elog.log(QString("Info (%1/%2) Prozesse erfolgreich konvertiert\n")
                  .arg(GL_param.processes_succeeded)
                  .arg(GL_param.processes_started));
-    exit(GL_param.processes_succeeded == GL_param.processes_started ? exit_status::OK : exit_status::FAILED);
+    end_run(GL_param.processes_succeeded == GL_param.processes_started ? exit_status::OK : exit_status::FAILED);
 }

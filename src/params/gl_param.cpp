@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "constants.h"
@@ -15,7 +16,7 @@
 
 const char *const VERSION_BANNER[4] = {
     "    strandor - fast flexible data converter",
-    "    Version 0.8.1",
+    "    Version " STRANDOR_VERSION,
     "    CVS: $Revision: 1.6 $",
     "    CVS: $Date: 2011/11/10 13:43:27 $",
 };
@@ -32,6 +33,8 @@ static const char *const USAGE_TEXT[] = {
     "strandor example:",
     "strandor -c /opt/strandor/strandor.conf",
     "strandor -s  <K/N> - convert only the files of shard K out of N (FNV-1a hash of the file name modulo N)",
+    "strandor -a  <seconds> - leave files modified less than <seconds> ago for the next run",
+    "strandor -m  <metrics file> - write the run's metrics there when it ends (Prometheus text format)",
 };
 
 GL_PARAM::GL_PARAM()
@@ -55,7 +58,11 @@ GL_PARAM::GL_PARAM()
       column_separator(DEFAULT_COLUMN_SEPARATOR),
       max_header_size(30),
       shard_index(0),
-      shard_count(1)
+      shard_count(1),
+      min_age(0),
+      files_no_description(0),
+      files_left(0),
+      input_bytes(0)
 {
     elog.debug(3, "CALLED: GL_PARAM::GL_PARAM()\n");
 }
@@ -99,11 +106,28 @@ static bool parse_shard(const char *text, quint32 &index, quint32 &count)
     return parts.size() == 2 && parse_u32(parts[0], index) && parse_u32(parts[1], count) && index < count;
 }
 
+/// 0 when a file can be created at path and renamed over it, otherwise why not.
+static int metrics_file_error(const QByteArray &path)
+{
+    struct stat st;
+    if (path.isEmpty())
+        return ENOENT;
+    if (stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+        return EISDIR;
+    const int slash = path.lastIndexOf('/');
+    const QByteArray dir = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
+    if (stat(dir.constData(), &st) != 0)
+        return errno;
+    if (!S_ISDIR(st.st_mode))
+        return ENOTDIR;
+    return access(dir.constData(), W_OK | X_OK) == 0 ? 0 : errno;
+}
+
 int GL_PARAM::parse_options(int argc, char **argv)
 {
     elog.debug(3, "CALLED: GL_PARAM::parse_options()\n");
     int c;
-    while ((c = getopt(argc, argv, "vhd:c:t:i:o:s:")) != -1) {
+    while ((c = getopt(argc, argv, "vhd:c:t:i:o:s:a:m:")) != -1) {
         switch (c) {
         case 'v':
             print_banner();
@@ -139,6 +163,25 @@ int GL_PARAM::parse_options(int argc, char **argv)
                 exit(exit_status::BAD_COMMAND_LINE);
             }
             break;
+        case 'a':
+            if (!parse_u32(optarg, min_age)) {
+                elog.log("ERROR: minimum age must be a whole number of seconds\n");
+                elog.log("ERROR: aborting program\n");
+                exit(exit_status::BAD_COMMAND_LINE);
+            }
+            break;
+        // Checked now, so that a run whose figures could not be stored does not start.
+        case 'm': {
+            const int err = metrics_file_error(optarg);
+            if (err != 0) {
+                elog.log(QString("ERROR: metrics file %1 cannot be written: %2\n")
+                             .arg(QFile::decodeName(optarg), strerror(err)));
+                elog.log("ERROR: aborting program\n");
+                exit(exit_status::BAD_COMMAND_LINE);
+            }
+            metrics_file = QFile::decodeName(optarg);
+            break;
+        }
         case 'd': {
             int level = -1;
             if (sscanf(optarg, "%i", &level) != 1 || level < 0 || level > 5) {
@@ -203,4 +246,6 @@ void GL_PARAM::dump()
     elog.log("INFO: column separator: <" + column_separator + ">\n");
     elog.log(QString("INFO: max header size: <%1>\n").arg(max_header_size));
     elog.log(QString("INFO: shard: <%1/%2>\n").arg(shard_index).arg(shard_count));
+    elog.log(QString("INFO: minimum age: <%1 s>\n").arg(min_age));
+    elog.log("INFO: metrics file: <" + metrics_file + ">\n");
 }

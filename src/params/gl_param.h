@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 class ATTRIBUTE;
 
@@ -33,6 +34,8 @@ public:
     int processes_succeeded;
     int processes_failed;
     QStringList input_files;
+    /// The sizes of input_files when they were listed.
+    QVector<qint64> input_sizes;
     int last_file_index;
     QString file_mask;
     QString time_format;
@@ -41,6 +44,13 @@ public:
     /// This run converts the files whose shard is shard_index out of shard_count.
     quint32 shard_index;
     quint32 shard_count;
+    /// Files modified less than this many seconds ago are left for the next run (-a).
+    quint32 min_age;
+    /// Where the run's metrics go when it ends (-m); empty for none.
+    QString metrics_file;
+    int files_no_description;
+    int files_left;
+    qint64 input_bytes;
 };
 
 extern GL_PARAM GL_param;

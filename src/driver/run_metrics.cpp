@@ -1,0 +1,89 @@
+#include "run_metrics.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "data_file.h"
+#include "elog.h"
+#include "exit_status.h"
+#include "gl_param.h"
+
+static QElapsedTimer run_clock;
+
+void start_run_clock()
+{
+    run_clock.start();
+}
+
+static QByteArray family(const char *name, const char *help)
+{
+    return QByteArray("# HELP ") + name + ' ' + help + "\n# TYPE " + name + " gauge\n";
+}
+
+QByteArray run_metrics(int status)
+{
+    const QByteArray shard = "shard=\"" + QByteArray::number(GL_param.shard_index) + '/' +
+                             QByteArray::number(GL_param.shard_count) + '"';
+    const int no_description = GL_param.files_no_description;
+    const struct {
+        const char *result;
+        int count;
+    } files[] = {{"converted", GL_param.processes_succeeded},
+                 {"failed", GL_param.processes_failed - no_description},
+                 {"no_description", no_description},
+                 {"left_for_next_run", GL_param.files_left}};
+    QByteArray out = family("strandor_files", "Input files of the last run, by result.");
+    for (const auto &f : files)
+        out += "strandor_files{" + shard + ",result=\"" + f.result + "\"} " + QByteArray::number(f.count) + '\n';
+    const auto single = [&](const char *name, const char *help, const QByteArray &value) {
+        out += family(name, help) + name + '{' + shard + "} " + value + '\n';
+    };
+    single("strandor_input_bytes", "Bytes of the input files handed to workers in the last run.",
+           QByteArray::number(GL_param.input_bytes));
+    single("strandor_run_seconds", "How long the last run took.",
+           QByteArray::number(run_clock.isValid() ? run_clock.nsecsElapsed() / 1e9 : 0.0, 'f', 3));
+    single("strandor_run_end_timestamp_seconds", "When the last run ended, in seconds since the epoch.",
+           QByteArray::number(QDateTime::currentMSecsSinceEpoch() / 1e3, 'f', 3));
+    single("strandor_exit_status", "Exit status of the last run; 0 when every file was converted.",
+           QByteArray::number(status));
+    return out;
+}
+
+/// Writes the text under a temporary name beside path and renames it: a reader sees the
+/// old file or the new one, never a part. 0, or the errno of the step that failed.
+static int write_replacing(const QByteArray &path, const QByteArray &text)
+{
+    const QByteArray temporary = path + '.' + QByteArray::number(getpid()) + ".tmp";
+    const int fd = open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return errno;
+    DATA_FILE file(fd);
+    file.append(text);
+    errno = EIO; // a short write sets none
+    int err = file.finish() ? 0 : errno;
+    if (err == 0 && rename(temporary.constData(), path.constData()) != 0)
+        err = errno;
+    if (err != 0)
+        unlink(temporary.constData());
+    return err;
+}
+
+void end_run(int status)
+{
+    if (!GL_param.metrics_file.isEmpty()) {
+        const int err = write_replacing(QFile::encodeName(GL_param.metrics_file), run_metrics(status));
+        if (err != 0) {
+            elog.log(QString("ERROR: could not write metrics file %1: %2\n").arg(GL_param.metrics_file, strerror(err)));
+            if (status == exit_status::OK)
+                status = exit_status::FAILED;
+        }
+    }
+    exit(status);
+}
