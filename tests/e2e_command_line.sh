@@ -21,18 +21,9 @@ for args in "-x" "-c" "-i" "-o /tmp -t"; do
     run_strandor $args
     expect_run "'$args'" 4 "${BAD_OPTION[@]}"
 done
-for level in 6 -1 010 abc ""; do
-    run_strandor -d "$level" -v
-    expect_run "-d '$level'" 4 "ERROR: debug level must be between 0=off (default) and 5 (extrem noisy)" "ERROR: aborting program"
-done
-for shard in 1/1 4/4 -1/2 0/0 a/b 1 "" "0/ 2" 0/2/3 +0/2 0/4294967296; do
-    run_strandor -s "$shard"
-    expect_run "-s '$shard'" 4 "ERROR: shard must be K/N with 0 <= K < N" "ERROR: aborting program"
-done
-for count in 0 -1 abc 2x 1.5 "" " 2" +2; do
-    run_strandor -t "$count"
-    expect_run "-t '$count'" 4 "ERROR: number of parallel processes must be a positive integer" "ERROR: aborting program"
-done
+bad_values -d "ERROR: debug level must be between 0=off (default) and 5 (extrem noisy)" 6 -1 010 abc ""
+bad_values -s "ERROR: shard must be K/N with 0 <= K < N" 1/1 4/4 -1/2 0/0 a/b 1 "" "0/ 2" 0/2/3 +0/2 0/4294967296
+bad_values -t "ERROR: number of parallel processes must be a positive integer" 0 -1 abc 2x 1.5 "" " 2" +2
 
 # Configuration file problems; the input directory is not looked at before.
 new_case config
@@ -59,22 +50,20 @@ expect_status "second -c wins, extra words ignored" 0
 # Paths: -i and -o gain a "/", the dump shows every parameter.
 run_strandor -c "$CASE/v1.conf" -i "$CASE/input/" -o /data/out -t 3 -s 4294967294/4294967295
 [ "$(grep -A1 'INFO: max header size' "$CASE/log" | tail -1)" = "INFO: shard: <4294967294/4294967295>" ] && ok || fail "dump: shard last"
-expect_logs "dump" "INFO: input_path: <$CASE/input//>" "INFO: output_path: </data/out/>" \
+expect_log "dump" "INFO: input_path: <$CASE/input//>" "INFO: output_path: </data/out/>" \
     "INFO: parallel processes: 3" "INFO: debug_level: 0" "INFO: file mask: <%1_%2_%3_%4.data>" \
     "INFO: time format: <yyMMdd hh:mm>" "$(printf 'INFO: column separator: <\t>')" "INFO: max header size: <30>" "INFO: minimum age: <0 s>" "INFO: metrics file: <>" \
     "INFO: configuration file: $CASE/v1.conf" "INFO: strandor will execute 3 processes parallel"
 [ "$(grep -c 'strandor - fast flexible data converter' "$CASE/log")" -eq 1 ] && ok || fail "dump once at level 0"
 expect_no_log "-d 0 lists no tree" "INPUTFILE = ^x"
-# Entries carry the parent's pid and the local time.
-grep -qE '^\[([0-9]+)\] [0-9]{4}\.[0-9]{2}\.[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} INFO: mypid: \1$' "$CASE/stderr" && ok || fail "entry prefix"
 
 # Debug levels gate exactly: level 1 dumps twice plus the tree, level 3 shows traces.
 run_strandor -c "$CASE/v1.conf" -i "$CASE/input" -o "$CASE/output" -d 1
 [ "$(grep -c 'strandor - fast flexible data converter' "$CASE/log")" -eq 2 ] && ok || fail "dump twice at level 1"
-expect_logs "level 1" "INFO: no more files to process running: 0" "INPUTFILE = ^x" "                POINTER = b"
+expect_log "level 1" "INFO: no more files to process running: 0" "INPUTFILE = ^x" "                POINTER = b"
 expect_no_log "level 1" "CALLED:"
 run_strandor -c "$CASE/v1.conf" -i "$CASE/input" -o "$CASE/output" -d 0x3
-expect_logs "level 3" "CALLED: GL_PARAM::read_configuration()" "CALLED: fork_new_process()" "FINISH: parse_global()"
+expect_log "level 3" "CALLED: GL_PARAM::read_configuration()" "CALLED: fork_new_process()" "FINISH: parse_global()"
 expect_no_log "level 3" "parsing file"
 expect_no_log "level 3, before the options are read" "CALLED: main()"
 
@@ -85,8 +74,6 @@ printf '<r/>' >"$CASE/Süd/in/a_20240101_0001.xml"
 run_strandor -c "$CASE/Süd/ü.conf" -i "$CASE/Süd/in" -o "$CASE/Süd/out"
 expect_run "non-ASCII paths" 0 "INFO: input_path: <$CASE/Süd/in/>"
 expect_listing "non-ASCII paths" "$CASE/Süd/out" "2401010001_E_m_.data"
-run_strandor -c "$CASE/Süd/nö.conf"
-expect_log "non-ASCII configuration name" "ERROR: could not open configuration file \"$CASE/Süd/nö.conf\""
 
 # Input directory: missing, a plain file, empty.
 run_strandor -c "$CASE/v1.conf" -i "$CASE/nowhere"

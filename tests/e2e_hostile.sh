@@ -21,7 +21,7 @@ hostile() {
     echo "$name: peak memory $kb KB"
     [ "${SANITIZED:-0}" = 1 ] || [ "$kb" -le "$max_kb" ] && ok || fail "$name: peak memory $kb KB > $max_kb KB"
     if [ "$status" -ne 0 ]; then expect_failed "$name" "$status" "$file" "$@"; else
-        expect_status "$name" 0; expect_logs "$name" "$@"; fi
+        expect_status "$name" 0; expect_log "$name" "$@"; fi
 }
 
 # Entity bombs, nested and one large entity referenced many times: refused at once.

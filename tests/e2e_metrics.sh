@@ -12,9 +12,8 @@ from prometheus_client.parser import text_string_to_metric_families
 for family in text_string_to_metric_families(open(sys.argv[1]).read()):
     assert family.type == "gauge" and family.documentation, family.name
     for s in family.samples:
-        v = (0 <= s.value < 60) if s.name == "strandor_run_seconds" else s.value
-        v = abs(time.time() - v) < 60 if s.name.endswith("timestamp_seconds") else v
-        print(s.name, ",".join("%s=%s" % l for l in sorted(s.labels.items())), v)' "$CASE/run.prom" 2>&1)
+        v = {"strandor_run_seconds": 0 <= s.value < 60, "strandor_run_end_timestamp_seconds": abs(time.time() - s.value) < 60}
+        print(s.name, ",".join("%s=%s" % l for l in sorted(s.labels.items())), v.get(s.name, s.value))' "$CASE/run.prom" 2>&1)
     expected=$(printf 'strandor_files result=%s,shard=%s %s.0\n' converted $1 $2 failed $1 $3 no_description $1 $4 left_for_next_run $1 $5
         printf '%s shard=%s %s\n' strandor_input_bytes $1 $6.0 strandor_run_seconds $1 True strandor_run_end_timestamp_seconds $1 True \
             strandor_exit_status $1 $7.0)
@@ -38,9 +37,8 @@ expect_run "-a 60" 1 "INFO: minimum age: <60 s>" "INFO: metrics file: <$CASE/run
 expect_no_log "-a 60 at -d 0" "younger"
 expect_listing "-a 60 leaves the young" "$CASE/input" "README.txt broken_20240101_0100.xml new_20240101_0200.xml skewed_20240101_0300.xml"
 expect_metrics "-m" 0/1 3 1 1 2 "$bytes" 1
-expect_listing "-m leaves no temporary file" "$CASE" "input log output run.prom stderr stdout strandor.conf"
 
-# At debug level 1 each young file is named; an age of 30 s is enough for -a 29; -a 0 takes all.
+# At debug level 1 each young file is named; an age of 30 s is enough for -a 29.
 rm "$CASE"/input/[Rb]*
 touch -d "@$(($(date +%s) - 30))" "$CASE/input/new_20240101_0200.xml"
 convert -a 4294967295 -d 1 -m "$CASE/run.prom"
@@ -49,8 +47,6 @@ expect_run "-d 1" 0 "INFO: new_20240101_0200.xml is younger than 4294967295 s - 
 expect_metrics "-m, nothing old enough" 0/1 0 0 0 2 0 0
 convert -a 29
 expect_run "-a 29" 0 "INFO: processing file = new_20240101_0200.xml" "Info (1/1) Prozesse erfolgreich konvertiert"
-convert
-expect_run "-a 0" 0 "INFO: processing file = skewed_20240101_0300.xml" "Info (1/1) Prozesse erfolgreich konvertiert"
 
 # Runs that end early still leave their figures, with their status.
 printf 'GLOBALS {' >"$CASE/bad.conf"
@@ -66,14 +62,25 @@ run_in_case bash -c 'set -o pipefail; (trap "" XFSZ; ulimit -f 0; exec "$@") 2>&
 expect_run "metrics not written" 1 "ERROR: could not write metrics file $CASE/run.prom: File too large"
 
 # Bad values end like any bad option, before anything is touched.
-for age in -1 abc "" 1.5 " 5" +5 4294967296; do
-    run_strandor -a "$age" -m "$CASE/run.prom"
-    expect_run "-a '$age'" 4 "ERROR: minimum age must be a whole number of seconds" "ERROR: aborting program"
-done
+bad_values -a "ERROR: minimum age must be a whole number of seconds" -1 abc "" 1.5 " 5" +5 4294967296
+run_strandor -m "$CASE/run.prom" -a x
+expect_status "-m, then a bad option" 4
 for target in "nowhere/run.prom|No such file or directory" "|No such file or directory" "output|Is a directory" \
     "strandor.conf/run.prom|Not a directory"; do
     run_strandor -m "${target%|*}"
     expect_run "-m '${target%|*}'" 4 "ERROR: metrics file ${target%|*} cannot be written: ${target#*|}" "ERROR: aborting program"
 done
 expect_listing "no metrics file, no temporary one" "$CASE" "bad.conf input log output stderr stdout strandor.conf"
+# A run told to stop stops its workers (stopped ones too), keeps their inputs, leaves nothing
+# in the output directory, and records the signal.
+new_case stopped
+counter_conf "$CASE/strandor.conf"
+corpus "$CASE/input" 2 3000000
+( cd "$CASE" && exec "$STRANDOR" -c strandor.conf -i input -o output -t 2 -m run.prom 2>stderr ) &
+wait_until started "$CASE/stderr" 2
+pkill -STOP -P $! && kill -TERM $!
+wait $!; STATUS=$?; strip_log "$CASE/stderr" >"$CASE/log"
+expect_failed "SIGTERM" 143 "f00001_20000101_0001.xml f00001_20000101_0002.xml" \
+    "ERROR: stopped by signal 15 - stopping 2 workers" "Info (0/2) Prozesse erfolgreich konvertiert"
+expect_metrics "SIGTERM" 0/1 0 2 0 0 "$(cat "$CASE"/input/f* | wc -c)" 143
 finish

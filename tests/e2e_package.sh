@@ -22,14 +22,12 @@ $(cd "$TESTS_DIR/../examples" && find . -type f ! -name run.sh | sed 's|^\.|/usr
 actual=$(cd "$WORK/root" && find . -type f | sed 's|^\.||' | sort)
 [ "$actual" = "$(echo "$expected" | sort)" ] && ok || { fail "package files"; diff <(echo "$expected" | sort) <(echo "$actual") >&2; }
 
-# The packaged binary converts the packaged example as the build does.
-for binary in "$WORK/root/usr/bin/strandor" "$STRANDOR"; do
-    new_case "$(basename "$(dirname "$binary")")"
-    cp "$WORK/root/usr/share/doc/strandor/examples/input/"* "$CASE/input"
-    run_strandor -c "$WORK/root/usr/share/doc/strandor/examples/strandor.conf" -i "$CASE/input" -o "$CASE/output"
-    expect_status "$binary on the example" 0
-done
-diff -r "$WORK/bin/output" "$WORK/driver/output" >&2 && [ -n "$(ls "$WORK/bin/output")" ] && ok || fail "packaged binary's output"
+# The packaged binary converts the packaged 3GPP example exactly as expected.
+new_case packaged
+cp "$WORK/root/usr/share/doc/strandor/examples/3gpp/input/"* "$CASE/input"
+run_strandor -c "$WORK/root/usr/share/doc/strandor/examples/3gpp/strandor.conf" -i "$CASE/input" -o "$CASE/output"
+expect_status "packaged binary on the example" 0
+diff -r "$TESTS_DIR/cases/example_3gpp/expected" "$CASE/output" >&2 && ok || fail "packaged binary's output"
 
 # The units, pointed at this build, as systemd reads them.
 mkdir "$WORK/units"

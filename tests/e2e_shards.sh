@@ -64,8 +64,7 @@ new_case read-only
 counter_conf "$CASE/strandor.conf"
 corpus "$CASE/input" 2 1
 lock=.strandor.$(fnv "$(realpath "$CASE/input")" | cut -d' ' -f2).0of1.lock
-read_only() { # COMMAND...: with $CASE/input mounted read-only (made read-only when not root)
-    [ "$(id -u)" != 0 ] && { chmod a-w "$CASE/input"; "$@"; return; }
+read_only() { # COMMAND...: with $CASE/input mounted read-only
     unshare --mount sh -c 'mount --bind "$0" "$0" && mount -o remount,bind,ro "$0" && exec "$@"' "$CASE/input" "$@"
 }
 if read_only true 2>/dev/null; then

@@ -36,13 +36,14 @@ convert() { run_strandor -c "$CASE/strandor.conf" -i "$CASE/input" -o "$CASE/out
 
 expect_status() { if [ "$STATUS" -eq "$2" ]; then ok; else fail "$1: status $STATUS, expected $2"; fi; }
 
-# expect_log NAME LINE: the stripped log holds LINE as a whole line.
+# expect_log NAME LINE...: the stripped log holds each LINE as a whole line.
 expect_log() {
-    if grep -qxF -- "$2" "$CASE/log"; then ok; else
-        fail "$1: log lacks line '$2'"; sed 's/^/    | /' "$CASE/log" | tail -20 >&2; fi
+    local name=$1 line; shift
+    for line in "$@"; do
+        if grep -qxF -- "$line" "$CASE/log"; then ok; else
+            fail "$name: log lacks line '$line'"; sed 's/^/    | /' "$CASE/log" | tail -20 >&2; fi
+    done
 }
-# expect_logs NAME LINE...: each LINE as a whole line of the stripped log.
-expect_logs() { local name=$1 line; shift; for line in "$@"; do expect_log "$name" "$line"; done; }
 expect_no_log() { if grep -qF -- "$2" "$CASE/log"; then fail "$1: log has '$2'"; else ok; fi; }
 
 # expect_file NAME PATH CONTENT: the file holds exactly CONTENT (printf format).
@@ -59,7 +60,7 @@ expect_listing() {
 }
 
 # expect_run NAME STATUS LINE...: the run's status, and each LINE in its log.
-expect_run() { local name=$1; expect_status "$name" "$2"; shift 2; expect_logs "$name" "$@"; }
+expect_run() { local name=$1; expect_status "$name" "$2"; shift 2; expect_log "$name" "$@"; }
 # expect_failed NAME STATUS INPUTS LINE...: the status and log lines of a failed run that
 # left its inputs (the names INPUTS) in place and nothing in the output directory.
 expect_failed() {
@@ -70,6 +71,12 @@ expect_failed() {
     expect_listing "$name keeps its input" "$CASE/input" "$inputs"
 }
 
+# bad_values OPTION MESSAGE VALUE...: each value of the option ends the run with status 4,
+# MESSAGE and "ERROR: aborting program".
+bad_values() {
+    local option=$1 message=$2 value; shift 2
+    for value in "$@"; do run_strandor "$option" "$value"; expect_run "$option '$value'" 4 "$message" "ERROR: aborting program"; done
+}
 # counter_conf FILE: one record per <v>, its file named by the input's stamp.
 counter_conf() {
     printf '%s\n' 'GLOBALS { }' 'INPUTFILE "xml" { GENERATES MEASUREMENT { MEASUREMENTNAME "v" GRANULARITY EVENT MATCH { NEEDS "v" }' \

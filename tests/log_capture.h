@@ -1,7 +1,6 @@
 #ifndef STRANDOR_TESTS_LOG_CAPTURE_H
 #define STRANDOR_TESTS_LOG_CAPTURE_H
 
-#include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryFile>
 
@@ -14,13 +13,7 @@ public:
     ~LogCapture() { release(); }
 
     /// Everything logged so far, as written.
-    QString raw()
-    {
-        release();
-        QFile in(file.fileName());
-        in.open(QIODevice::ReadOnly);
-        return QString::fromUtf8(in.readAll());
-    }
+    QString raw() { release(); file.seek(0); return QString::fromUtf8(file.readAll()); }
     /// The same without the "[pid] yyyy.MM.dd hh:mm:ss " prefix of each entry.
     QString text()
     {
@@ -31,12 +24,7 @@ public:
 private:
     void release()
     {
-        if (saved < 0)
-            return;
-        fflush(stderr);
-        dup2(saved, 2);
-        close(saved);
-        saved = -1;
+        if (saved >= 0) { fflush(stderr); dup2(saved, 2); close(saved); saved = -1; }
     }
     QTemporaryFile file;
     int saved = -1;

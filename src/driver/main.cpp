@@ -41,6 +41,7 @@ int main(int argc, char **argv)
     auto *app = new QCoreApplication(argc, argv);
     elog.debug(3, "CALLED: main()\n");
     GL_param.parse_options(argc, argv);
+    install_terminate_handler();
     const int rc = GL_param.read_configuration_file();
     if (rc != 0) {
         elog.log("ERROR: error in configuration file\n");
@@ -68,12 +69,9 @@ int main(int argc, char **argv)
     list_input_files(dir);
     elog.log(QString("INFO: strandor will execute %1 processes parallel\n").arg(GL_param.parallel_processes));
 
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGCHLD);
-    sigprocmask(SIG_BLOCK, &set, nullptr);
+    set_pool_signals_blocked(true);
     fork_new_process();
-    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    set_pool_signals_blocked(false);
     // Nothing else may run here: the handler does all pool work between these sleeps.
     for (;;)
         sleep(1000);

@@ -75,15 +75,19 @@ static int write_replacing(const QByteArray &path, const QByteArray &text)
     return err;
 }
 
+bool write_run_metrics(int status)
+{
+    if (GL_param.metrics_file.isEmpty())
+        return true;
+    const int err = write_replacing(QFile::encodeName(GL_param.metrics_file), run_metrics(status));
+    if (err != 0)
+        elog.log(QString("ERROR: could not write metrics file %1: %2\n").arg(GL_param.metrics_file, strerror(err)));
+    return err == 0;
+}
+
 void end_run(int status)
 {
-    if (!GL_param.metrics_file.isEmpty()) {
-        const int err = write_replacing(QFile::encodeName(GL_param.metrics_file), run_metrics(status));
-        if (err != 0) {
-            elog.log(QString("ERROR: could not write metrics file %1: %2\n").arg(GL_param.metrics_file, strerror(err)));
-            if (status == exit_status::OK)
-                status = exit_status::FAILED;
-        }
-    }
+    if (!write_run_metrics(status) && status == exit_status::OK)
+        status = exit_status::FAILED;
     exit(status);
 }

@@ -10,6 +10,8 @@
 void start_run_clock();
 /// The metrics of a run that ends now with status, in the Prometheus text format.
 QByteArray run_metrics(int status);
+/// Writes the metrics file (-m), if any; false, with the reason logged, when it could not.
+bool write_run_metrics(int status);
 /// Ends the run of the main process: writes its metrics file (-m), then exits with status,
 /// or with a failure if the metrics could not be written.
 [[noreturn]] void end_run(int status);

@@ -1,5 +1,6 @@
 #include "worker_pool.h"
 
+#include <QSet>
 #include <QString>
 
 #include <cerrno>
@@ -15,16 +16,29 @@
 #include "publication.h"
 #include "run_metrics.h"
 
-static void set_sigchld_blocked(bool blocked)
+static QSet<pid_t> workers; // running
+
+static sigset_t pool_signals()
 {
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, SIGCHLD);
+    for (int sig : {SIGCHLD, SIGTERM, SIGINT})
+        sigaddset(&set, sig);
+    return set;
+}
+
+void set_pool_signals_blocked(bool blocked)
+{
+    const sigset_t set = pool_signals();
     sigprocmask(blocked ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
 }
 
 [[noreturn]] static void run_worker(PROCESS_FILE &worker)
 {
+    // A worker stops at once when told to; the parent reaps it and cleans up after it.
+    signal(SIGTERM, SIG_DFL);
+    signal(SIGINT, SIG_DFL);
+    set_pool_signals_blocked(false);
     GL_param.mypid = getpid();
     const QString file_name = GL_param.input_files.at(GL_param.last_file_index);
     elog.log("INFO: processing file = " + file_name + "\n");
@@ -57,6 +71,7 @@ void fork_new_process()
         }
         if (pid == 0)
             run_worker(worker);
+        workers.insert(pid);
         GL_param.processes_running += 1;
         GL_param.processes_started += 1;
         elog.debug(1, QString("Info: Process %1 forked child %2\n").arg(getpid()).arg(pid));
@@ -89,12 +104,13 @@ bool count_worker(int pid, int status)
 
 void sigchld_handler(int sig)
 {
-    set_sigchld_blocked(true);
+    set_pool_signals_blocked(true);
     elog.debug(3, "CALLED: sigchld_handler()\n");
     const int saved_errno = errno;
     int status = 0;
     pid_t pid = waitpid(-1, &status, WNOHANG);
     while (pid > 0) {
+        workers.remove(pid);
         count_worker(pid, status);
         elog.debug(1, QString("INFO: Process %1 gestorben mit return Wert %2 und beerdigt\n")
                           .arg(pid)
@@ -107,14 +123,54 @@ void sigchld_handler(int sig)
         elog.log("ERROR: in waitpid()\n");
     errno = saved_errno;
     signal(sig, sigchld_handler);
-    set_sigchld_blocked(false);
+    set_pool_signals_blocked(false);
 }
 
-void exit_program()
+static void log_summary()
 {
     elog.log("Info: Main Program terminated\n");
     elog.log(QString("Info (%1/%2) Prozesse erfolgreich konvertiert\n")
                  .arg(GL_param.processes_succeeded)
                  .arg(GL_param.processes_started));
+}
+
+void exit_program()
+{
+    log_summary();
     end_run(GL_param.processes_succeeded == GL_param.processes_started ? exit_status::OK : exit_status::FAILED);
+}
+
+void terminate_handler(int sig)
+{
+    elog.log(QString("ERROR: stopped by signal %1 - stopping %2 workers\n").arg(sig).arg(workers.size()));
+    for (pid_t pid : workers) {
+        kill(pid, SIGTERM);
+        kill(pid, SIGCONT); // a stopped worker would never end
+    }
+    int status = 0;
+    pid_t pid;
+    while (!workers.isEmpty() && (pid = waitpid(-1, &status, 0)) > 0) {
+        workers.remove(pid);
+        count_worker(pid, status);
+        GL_param.processes_running -= 1;
+    }
+    log_summary();
+    write_run_metrics(128 + sig);
+    // Ends by the signal itself, as callers of a stopped program expect.
+    signal(sig, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, sig);
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    raise(sig);
+    _exit(128 + sig);
+}
+
+void install_terminate_handler()
+{
+    struct sigaction action = {};
+    action.sa_handler = terminate_handler;
+    action.sa_mask = pool_signals();
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
 }

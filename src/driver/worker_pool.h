@@ -5,6 +5,12 @@
 void fork_new_process();
 void sigchld_handler(int sig);
 [[noreturn]] void exit_program();
+/// Blocks or unblocks the signals whose handlers run the pool: SIGCHLD, SIGTERM, SIGINT.
+void set_pool_signals_blocked(bool blocked);
+/// On SIGTERM and SIGINT the run stops its workers, reaps them (their leftovers are cleaned
+/// up), logs its summary, writes its metrics and ends by the signal.
+void install_terminate_handler();
+[[noreturn]] void terminate_handler(int sig);
 
 /// Counts a reaped worker by its wait status; true when it succeeded.
 bool count_worker(int pid, int status);

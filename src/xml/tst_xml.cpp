@@ -104,9 +104,6 @@ void TstXml::records_data()
         "id\n2\n2\n2\n3\n");
     row("values repeat, empty before the first", r + "ATTRIBUTE ( \"r\" -> \"a\" ) \"a\" ATTRIBUTE ( \"r\" -> \"b\" ) \"b\" }",
         "<d><r><b>1</b></r><r><a>x</a><b>2</b></r><r><b>3</b></r></d>", "a|b\n|1\nx|2\nx|3\n");
-    row("block id in every record of its block",
-        "MATCH { NEEDS \"blk\" -> \"v\" } COLUMNS { ARGATTRIBUTE ( \"blk\", \"id\" ) \"ID\" ATTRIBUTE ( \"blk\" -> \"v\" ) \"VALUE\" }",
-        "<d><blk id=\"A\"><v>1</v><v>2</v></blk><blk id=\"B\"><v>3</v></blk></d>", "ID|VALUE\nA|1\nA|2\nB|3\n");
     row("NEEDS in either order", "MATCH { NEEDS \"p\" AND NEEDS \"q\" } COLUMNS { ATTRIBUTE ( \"p\" ) \"p\" ATTRIBUTE ( \"q\" ) \"q\" }",
         "<d><p>1</p><q>1</q><q>2</q><p>2</p><p>3</p></d>", "p|q\n1|1\n2|2\n");
     row("VOID first: a record at every element end", "MATCH { VOID } COLUMNS { ATTRIBUTE ( \"a\" ) \"a\" }",
