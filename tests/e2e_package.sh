@@ -8,7 +8,7 @@ version=$("$STRANDOR" -v | sed -n 's/^ *Version //p')
 ( cd "$BUILD_DIR" && cpack -G DEB -B "$WORK/pkg" ) >"$WORK/cpack.log" 2>&1 || { cat "$WORK/cpack.log" >&2; fail "cpack"; }
 deb=$WORK/pkg/strandor_${version}_$(dpkg --print-architecture).deb
 [ -f "$deb" ] && ok || fail "no $deb"
-field() { dpkg-deb -f "$deb" "$1"; }
+field() { dpkg-deb -I "$deb" control | sed -n "s/^$1: //p"; }
 [ "$(field Package) $(field Version) $(field Architecture)" = "strandor $version $(dpkg --print-architecture)" ] \
     && ok || fail "package name, version and architecture"
 field Depends | grep -qE '(^|, )libqt5core5a( |,|$)' && ok || fail "depends on the Qt core library: $(field Depends)"
