@@ -124,6 +124,14 @@ if command -v valgrind >/dev/null; then
     gzipped=$(worker_instructions "$WORK/corpus/one_mb_gz")
     echo "== callgrind: worker $worker instructions, $(echo "scale=1; $worker / $(stat -c %s "$one")" | bc) per input byte;" \
         "gzipped $gzipped, $(echo "scale=2; $gzipped / $worker" | bc)x"
+    # The listing: 20,000 files that no worker gets, either of another shard or too young (-a).
+    rm -rf "$WORK/in" "$WORK/out"; mkdir -p "$WORK/in" "$WORK/out"
+    (cd "$WORK/in" && seq -f "node%05g_20111110_1345.xml" 1 20000 | xargs touch)
+    listing() { valgrind --tool=callgrind --callgrind-out-file=/dev/null "$FAST" -c "$CONF" -i "$WORK/in" -o "$WORK/out" "$@" 2>&1 |
+        sed -n 's/.*refs: *//p' | tr -d ,; }
+    shards=$(listing -s 0/1000000)
+    young=$(listing -a 3600)
+    echo "== listing 20,000 files: none of the shard $shards instructions; all younger than -a $young ($(echo "scale=2; $young / $shards" | bc)x)"
 fi
 
 [ "$QUICK" = --quick ] || report "1 GB file" "$WORK/corpus/node0002_20111110_1400.xml" once
