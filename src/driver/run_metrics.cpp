@@ -27,7 +27,8 @@ static QByteArray family(const char *name, const char *help)
     return QByteArray("# HELP ") + name + ' ' + help + "\n# TYPE " + name + " gauge\n";
 }
 
-QByteArray run_metrics(int status)
+/// The metrics of a run that ends now with status, in the Prometheus text format.
+static QByteArray run_metrics(int status)
 {
     const QByteArray shard = "shard=\"" + QByteArray::number(GL_param.shard_index) + '/' +
                              QByteArray::number(GL_param.shard_count) + '"';

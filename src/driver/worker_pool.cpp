@@ -62,7 +62,6 @@ void fork_new_process()
             exit_program();
         }
         GL_param.last_file_index += 1;
-        GL_param.input_bytes += GL_param.input_sizes.value(GL_param.last_file_index);
         PROCESS_FILE worker;
         const pid_t pid = fork();
         if (pid == -1) {
@@ -72,6 +71,7 @@ void fork_new_process()
         if (pid == 0)
             run_worker(worker);
         workers.insert(pid);
+        GL_param.input_bytes += GL_param.input_sizes.value(GL_param.last_file_index);
         GL_param.processes_running += 1;
         GL_param.processes_started += 1;
         elog.debug(1, QString("Info: Process %1 forked child %2\n").arg(getpid()).arg(pid));
@@ -140,7 +140,7 @@ void exit_program()
     end_run(GL_param.processes_succeeded == GL_param.processes_started ? exit_status::OK : exit_status::FAILED);
 }
 
-void terminate_handler(int sig)
+[[noreturn]] static void terminate_handler(int sig)
 {
     elog.log(QString("ERROR: stopped by signal %1 - stopping %2 workers\n").arg(sig).arg(workers.size()));
     for (pid_t pid : workers) {

@@ -10,7 +10,6 @@ void set_pool_signals_blocked(bool blocked);
 /// On SIGTERM and SIGINT the run stops its workers, reaps them (their leftovers are cleaned
 /// up), logs its summary, writes its metrics and ends by the signal.
 void install_terminate_handler();
-[[noreturn]] void terminate_handler(int sig);
 
 /// Counts a reaped worker by its wait status; true when it succeeded.
 bool count_worker(int pid, int status);

@@ -48,6 +48,8 @@ public:
     quint32 min_age;
     /// Where the run's metrics go when it ends (-m); empty for none.
     QString metrics_file;
+    /// Counted for the metrics: workers that ended with status 22, files left for the next
+    /// run, and the bytes of the files handed to workers.
     int files_no_description;
     int files_left;
     qint64 input_bytes;
