@@ -123,6 +123,14 @@ static int metrics_file_error(const QByteArray &path)
     return access(dir.constData(), W_OK | X_OK) == 0 ? 0 : errno;
 }
 
+/// A bad option value ends the program before anything is touched.
+[[noreturn]] static void refuse(const QString &message)
+{
+    elog.log(message);
+    elog.log("ERROR: aborting program\n");
+    exit(exit_status::BAD_COMMAND_LINE);
+}
+
 int GL_PARAM::parse_options(int argc, char **argv)
 {
     elog.debug(3, "CALLED: GL_PARAM::parse_options()\n");
@@ -150,45 +158,29 @@ int GL_PARAM::parse_options(int argc, char **argv)
             break;
         case 't':
             parallel_processes = parse_process_count(optarg);
-            if (parallel_processes < 1) {
-                elog.log("ERROR: number of parallel processes must be a positive integer\n");
-                elog.log("ERROR: aborting program\n");
-                exit(exit_status::BAD_COMMAND_LINE);
-            }
+            if (parallel_processes < 1)
+                refuse("ERROR: number of parallel processes must be a positive integer\n");
             break;
         case 's':
-            if (!parse_shard(optarg, shard_index, shard_count)) {
-                elog.log("ERROR: shard must be K/N with 0 <= K < N\n");
-                elog.log("ERROR: aborting program\n");
-                exit(exit_status::BAD_COMMAND_LINE);
-            }
+            if (!parse_shard(optarg, shard_index, shard_count))
+                refuse("ERROR: shard must be K/N with 0 <= K < N\n");
             break;
         case 'a':
-            if (!parse_u32(optarg, min_age)) {
-                elog.log("ERROR: minimum age must be a whole number of seconds\n");
-                elog.log("ERROR: aborting program\n");
-                exit(exit_status::BAD_COMMAND_LINE);
-            }
+            if (!parse_u32(optarg, min_age))
+                refuse("ERROR: minimum age must be a whole number of seconds\n");
             break;
         // Checked now, so that a run whose figures could not be stored does not start.
         case 'm': {
             const int err = metrics_file_error(optarg);
-            if (err != 0) {
-                elog.log(QString("ERROR: metrics file %1 cannot be written: %2\n")
-                             .arg(QFile::decodeName(optarg), strerror(err)));
-                elog.log("ERROR: aborting program\n");
-                exit(exit_status::BAD_COMMAND_LINE);
-            }
+            if (err != 0)
+                refuse(QString("ERROR: metrics file %1 cannot be written: %2\n").arg(QFile::decodeName(optarg), strerror(err)));
             metrics_file = QFile::decodeName(optarg);
             break;
         }
         case 'd': {
             int level = -1;
-            if (sscanf(optarg, "%i", &level) != 1 || level < 0 || level > 5) {
-                elog.log("ERROR: debug level must be between 0=off (default) and 5 (extrem noisy)\n");
-                elog.log("ERROR: aborting program\n");
-                exit(exit_status::BAD_COMMAND_LINE);
-            }
+            if (sscanf(optarg, "%i", &level) != 1 || level < 0 || level > 5)
+                refuse("ERROR: debug level must be between 0=off (default) and 5 (extrem noisy)\n");
             debug_level = level;
             break;
         }
