@@ -3,8 +3,8 @@
 # client's own parser.
 . "$(dirname "$0")/lib.sh"
 
-# expect_metrics NAME SHARD CONVERTED FAILED NO_DESCRIPTION LEFT BYTES STATUS: the samples of
-# $CASE/run.prom, every family a documented gauge, the run ended within the last minute.
+# expect_metrics NAME SHARD CONVERTED FAILED NO_DESCRIPTION LEFT BYTES STATUS [QUARANTINED]: the
+# samples of $CASE/run.prom, every family a documented gauge, the run ended within the last minute.
 expect_metrics() {
     local name=$1 actual expected; shift
     actual=$(/usr/bin/python3 -c 'import sys, time
@@ -14,7 +14,7 @@ for family in text_string_to_metric_families(open(sys.argv[1]).read()):
     for s in family.samples:
         v = {"strandor_run_seconds": 0 <= s.value < 60, "strandor_run_end_timestamp_seconds": abs(time.time() - s.value) < 60}
         print(s.name, ",".join("%s=%s" % l for l in sorted(s.labels.items())), v.get(s.name, s.value))' "$CASE/run.prom" 2>&1)
-    expected=$(printf 'strandor_files result=%s,shard=%s %s.0\n' converted $1 $2 failed $1 $3 no_description $1 $4 left_for_next_run $1 $5
+    expected=$(printf 'strandor_files result=%s,shard=%s %s.0\n' converted $1 $2 failed $1 $3 no_description $1 $4 left_for_next_run $1 $5 quarantined $1 ${8:-0}
         printf '%s shard=%s %s\n' strandor_input_bytes $1 $6.0 strandor_run_seconds $1 True strandor_run_end_timestamp_seconds $1 True \
             strandor_exit_status $1 $7.0)
     [ "$actual" = "$expected" ] && ok || { fail "$name: metrics"; diff <(echo "$expected") <(echo "$actual") >&2; }
@@ -32,14 +32,14 @@ bytes=$(cat "$CASE"/input/* | wc -c)
 printf '<d><v>7</v></d>' >"$CASE/input/new_20240101_0200.xml"
 printf '<d><v>8</v></d>' >"$CASE/input/skewed_20240101_0300.xml"
 touch -d "@$(($(date +%s) + 3600))" "$CASE/input/skewed_20240101_0300.xml"
-convert -a 60 -m "$CASE/run.prom"
+mkdir "$CASE/quarantine"
+convert -a 60 -m "$CASE/run.prom" -e "$CASE/quarantine"
 expect_run "-a 60" 1 "INFO: minimum age: <60 s>" "INFO: metrics file: <$CASE/run.prom>" "Info (3/5) Prozesse erfolgreich konvertiert"
 expect_no_log "-a 60 at -d 0" "younger"
-expect_listing "-a 60 leaves the young" "$CASE/input" "README.txt broken_20240101_0100.xml new_20240101_0200.xml skewed_20240101_0300.xml"
-expect_metrics "-m" 0/1 3 1 1 2 "$bytes" 1
+expect_listing "-a 60 leaves the young" "$CASE/input" "new_20240101_0200.xml skewed_20240101_0300.xml"
+expect_metrics "-m" 0/1 3 1 1 2 "$bytes" 1 2
 
 # At debug level 1 each young file is named; an age of 30 s is enough for -a 29.
-rm "$CASE"/input/[Rb]*
 touch -d "@$(($(date +%s) - 30))" "$CASE/input/new_20240101_0200.xml"
 convert -a 4294967295 -d 1 -m "$CASE/run.prom"
 expect_run "-d 1" 0 "INFO: new_20240101_0200.xml is younger than 4294967295 s - left for the next run" \

@@ -1,4 +1,8 @@
 %{
+#include <QRegularExpression>
+#include <QStringList>
+#include <QVector>
+
 #include "attribute.h"
 #include "elog.h"
 #include "gl_param.h"
@@ -12,6 +16,9 @@ class ATTRIBUTE;
 
 %define api.prefix {global_}
 %define api.token.prefix {TOK_}
+%define parse.error custom
+// Exact expected tokens in syntax errors, which default reductions would blur.
+%define parse.lac full
 %expect 0
 
 %union {
@@ -20,16 +27,18 @@ class ATTRIBUTE;
     class ATTRIBUTE *node;
 }
 
-%token <text> QUOTED_STRING 258
+// Aliases are the words as they stand in a configuration, for syntax error hints.
+%token <text> QUOTED_STRING 258 "quoted string"
 %token <text> IDENTIFIER 259
-%token <number> INTEGER 260
+%token <number> INTEGER 260 "number"
 %token GLOBALS 261 VERSION 262 FILE_MASK 263 TIME_FORMAT 264 COLUMN_SEPARATOR 265
 %token HEADER_SIZE_MAX 266 INPUTFILE 267 GENERATES 268 MEASUREMENT 269
-%token MEASUREMENTNAME 270 GRANULARITY 271 H24 272 MIN15 273 EVENT 274 MATCH 275
-%token AND 276 NEEDS 277 VOID 278 POINTER 279 COLUMNS 280 ATTRIBUTE 281
-%token ATTRIBUTE_BOOL 282 ATTRIBUTE_CONVERT 283 ATTRIBUTE_REGEXP 284 UTC_FILESTAMP 285
+%token MEASUREMENTNAME 270 GRANULARITY 271 H24 272 "24H" MIN15 273 "15MIN" EVENT 274 MATCH 275
+%token AND 276 NEEDS 277 VOID 278 POINTER 279 "->" COLUMNS 280 ATTRIBUTE 281
+%token ATTRIBUTE_BOOL 282 "BOOLATTRIBUTE" ATTRIBUTE_CONVERT 283 "CONVERTATTRIBUTE"
+%token ATTRIBUTE_REGEXP 284 "REGEXPATTRIBUTE" UTC_FILESTAMP 285
 %token MS_TO_UTC 286 MS_TO_LOCAL 287 STRING_TO_LOCAL 288 STRING_TO_UTC 289
-%token ATTRIBUTE_ARG 290
+%token ATTRIBUTE_ARG 290 "ARGATTRIBUTE"
 
 %type <node> inputfile_list inputfile measurement_list measurement measurement_items
 %type <node> measurement_item match_items match_item pointer_path pointer_elem
@@ -133,10 +142,107 @@ void global_error(const char *message)
     elog.log(QString::asprintf("%s in line %i\n", message, GL_param.line_number));
 }
 
+/// A symbol as it stands in a configuration: keywords and characters without quotes.
+static QString written(yysymbol_kind_t kind)
+{
+    QString name = QString::fromLatin1(yysymbol_name(kind));
+    if (name.size() > 2 && (name.startsWith('"') || name.startsWith('\'')))
+        name = name.mid(1, name.size() - 2);
+    return name;
+}
+
+static int edit_distance(const QString &a, const QString &b)
+{
+    QVector<int> row(b.size() + 1);
+    for (int j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (int i = 1; i <= a.size(); ++i) {
+        int diagonal = row[0];
+        row[0] = i;
+        for (int j = 1; j <= b.size(); ++j) {
+            const int above = row[j];
+            row[j] = qMin(qMin(row[j] + 1, row[j - 1] + 1), diagonal + (a[i - 1] == b[j - 1] ? 0 : 1));
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+/// The keyword closest to word, ignoring case, if it is at most two edits away.
+static QString closest_keyword(const QString &word)
+{
+    static const QRegularExpression keyword(QStringLiteral("^[A-Z0-9_]{2,}$"));
+    QString best;
+    int best_distance = 3;
+    for (int k = 0; k < YYNTOKENS; ++k) {
+        const QString name = written(yysymbol_kind_t(k));
+        if (k == YYSYMBOL_IDENTIFIER || !keyword.match(name).hasMatch())
+            continue;
+        const int distance = edit_distance(word.toUpper(), name);
+        if (distance < best_distance) {
+            best = name;
+            best_distance = distance;
+        }
+    }
+    return best;
+}
+
+/// The word that the offending token begins: "60MIN" is scanned as 60 and MIN. Reads on,
+/// which is harmless once the parse has failed.
+static QString offending_word(const QString &text)
+{
+    static const QRegularExpression word_part(QStringLiteral("^[A-Za-z0-9_]+$"));
+    QString word = text;
+    long end = global_token_end;
+    for (int code = global_lex(); code != 0 && global_token_start == end; code = global_lex()) {
+        const QString part = QString::fromUtf8(global_text);
+        if (code == TOK_IDENTIFIER || code == TOK_QUOTED_STRING)
+            free(global_lval.text);
+        if (!word_part.match(part).hasMatch())
+            break;
+        word += part;
+        end = global_token_end;
+    }
+    return word;
+}
+
+// The error line as ever, then what was found and what the grammar would have taken.
+static int yyreport_syntax_error(const yypcontext_t *context)
+{
+    global_error("syntax error");
+    const yysymbol_kind_t found = yypcontext_token(context);
+    QString text = QString::fromUtf8(global_text);
+    if (found == YYSYMBOL_YYEOF)
+        text = "end of file";
+    else if (text.isEmpty())
+        text = "NUL byte";
+    else if (text.size() > 40 || text.contains('\n'))
+        text = text.left(40).section('\n', 0, 0) + "...";
+    yysymbol_kind_t expected[YYNTOKENS];
+    const int count = yypcontext_expected_tokens(context, expected, YYNTOKENS);
+    QStringList names;
+    for (int i = 0; i < count && i < 5; ++i)
+        names << written(expected[i]);
+    QString list = names.join(", ");
+    if (count > 5)
+        list += ", ...";
+    else if (count > 1)
+        list.replace(list.lastIndexOf(", "), 2, " or ");
+    elog.log(QString("HINT: unexpected %1, expected %2\n").arg(text, count > 0 ? list : "nothing more"));
+    if (found == YYSYMBOL_IDENTIFIER || found == YYSYMBOL_INTEGER) {
+        const QString word = offending_word(text);
+        const QString keyword = closest_keyword(word);
+        if (!keyword.isEmpty() && keyword != word)
+            elog.log(QString("HINT: did you mean %1?\n").arg(keyword));
+    }
+    return 0;
+}
+
 int parse_configuration(FILE *input)
 {
     global_restart(input);
     GL_param.line_number = 1;
+    global_token_start = global_token_end = 0;
     return global_parse();
 }
 

@@ -34,6 +34,8 @@ void DATA_FILE::write_bytes(const char *data, size_t size)
         if (n < 0 && errno == EINTR)
             continue;
         failed = n <= 0;
+        if (failed)
+            error_number = n < 0 ? errno : EIO;
         data += n > 0 ? n : 0;
         size -= n > 0 ? size_t(n) : 0;
         written += n > 0 ? n : 0;
@@ -51,12 +53,18 @@ bool DATA_FILE::finish()
     write_bytes(buffer.get(), used);
     used = 0;
     bool ok = !failed && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
+    if (!failed && !ok)
+        error_number = errno;
+    if (close(fd) != 0 && ok) {
+        error_number = errno;
+        ok = false;
+    }
     fd = -1;
     return ok;
 }
 
-void log_write_failed(const QString &path)
+void log_write_failed(const QString &path, int err)
 {
     elog.log(QString("ERROR: could not write file %1\n").arg(path));
+    log_reason(err);
 }

@@ -30,6 +30,8 @@ public:
     void append(const QByteArray &data) { append(data.constData(), data.size()); }
     /// False once writing has failed.
     bool ok() const { return !failed; }
+    /// The errno of the first call that failed.
+    int error() const { return error_number; }
     /// Writes what is left, syncs and closes; false if any of it failed.
     bool finish();
 
@@ -43,12 +45,14 @@ private:
     std::unique_ptr<char[]> buffer;
     size_t used = 0;
     bool failed = false;
+    int error_number = 0;
     /// Bytes written, and how many of them the disk has been asked to take already.
     off_t written = 0;
     off_t flushing = 0;
 };
 
-/// "could not write file": an output file or journal could not be written completely.
-void log_write_failed(const QString &path);
+/// "could not write file": an output file or journal could not be written completely,
+/// with the system's reason err.
+void log_write_failed(const QString &path, int err);
 
 #endif

@@ -8,6 +8,10 @@ int global_lex();
 void global_restart(FILE *input);
 int global_parse();
 void global_error(const char *message);
+/// The text of the token scanned last, and where it begins and ends in the input.
+extern char *global_text;
+extern long global_token_start;
+extern long global_token_end;
 
 /// Parses a whole configuration from the start of input (the scanner restarted, line
 /// numbers from 1): 0 on success, as global_parse.

@@ -94,15 +94,37 @@ void TstConfig::syntax_errors_data()
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<QString>("log");
     const QByteArray head("GLOBALS { }\nINPUTFILE \"x\" {\n  GENERATES MEASUREMENT {\n");
-    QTest::newRow("empty file") << QByteArray() << "syntax error in line 1\n";
-    QTest::newRow("only comments") << QByteArray("# one\n# two\n") << "syntax error in line 3\n";
-    QTest::newRow("AND VOID") << head + "MATCH {\n AND VOID } } }" << "syntax error in line 5\n";
-    QTest::newRow("lower-case keyword") << QByteArray("Globals { }") << "syntax error in line 1\n";
-    QTest::newRow("misspelt keyword") << head + "COLUMN { } } }" << "syntax error in line 4\n";
-    QTest::newRow("after a string over lines") << QByteArray("GLOBALS {\nVERSION \"a\nb\nc\"\n= }") << "syntax error in line 3\n";
-    QTest::newRow("NUL after the last block") << QByteArray("GLOBALS { }\n\n\0", 14) << "syntax error in line 3\n";
-    QTest::newRow("unterminated quote") << QByteArray("GLOBALS { VERSION \"V1 }\n") << "syntax error in line 1\n";
-    QTest::newRow("missing close") << QByteArray("GLOBALS { }\nINPUTFILE \"x\" {\n") << "syntax error in line 3\n";
+    const QByteArray columns = head + "COLUMNS { ";
+    const QString any_column("ATTRIBUTE, BOOLATTRIBUTE, CONVERTATTRIBUTE, REGEXPATTRIBUTE, UTC_FILESTAMP, ...");
+    const QString item("MEASUREMENTNAME, GRANULARITY, MATCH, COLUMNS or }");
+    const QString setting("VERSION, FILE_MASK, TIME_FORMAT, COLUMN_SEPARATOR, HEADER_SIZE_MAX, ...");
+    const struct {
+        const char *name;
+        QByteArray text;
+        int line;
+        QString found, expected, keyword;
+    } rows[] = {
+        {"empty file", QByteArray(), 1, "end of file", "GLOBALS", ""},
+        {"only comments", "# one\n# two\n", 3, "end of file", "GLOBALS", ""},
+        {"AND VOID", head + "MATCH {\n AND VOID } } }", 5, "VOID", "NEEDS", ""},
+        {"lower-case keyword", "Globals { }", 1, "Globals", "GLOBALS", "GLOBALS"},
+        {"lower-case GRANULARITY", head + "granularity 15MIN", 4, "granularity", item, "GRANULARITY"},
+        {"misspelt keyword", head + "COLUMN { } } }", 4, "COLUMN", item, "COLUMNS"},
+        {"misspelt column kind", columns + "ARGATRIBUTE", 4, "ARGATRIBUTE", any_column, "ARGATTRIBUTE"},
+        {"no such granularity", head + "GRANULARITY 60MIN", 4, "60", "24H, 15MIN or EVENT", "15MIN"},
+        {"far from any keyword", columns + "SOMETHING", 4, "SOMETHING", any_column, ""},
+        {"after a path", columns + "ATTRIBUTE ( \"a\" \"b\" )", 4, "\"b\"", "-> or )", ""},
+        {"after a string over lines", "GLOBALS {\nVERSION \"a\nb\nc\"\n= }", 3, "=", setting, ""},
+        {"NUL after the last block", QByteArray("GLOBALS { }\n\n\0", 14), 3, "NUL byte", "end of file or INPUTFILE", ""},
+        {"unterminated quote", "GLOBALS { VERSION \"V1 }\n", 1, "\"", "quoted string", ""},
+        {"missing close", "GLOBALS { }\nINPUTFILE \"x\" {\n", 3, "end of file", "GENERATES or }", ""},
+    };
+    for (const auto &row : rows) {
+        QString log = QString("syntax error in line %1\nHINT: unexpected %2, expected %3\n").arg(row.line).arg(row.found, row.expected);
+        if (!row.keyword.isEmpty())
+            log += "HINT: did you mean " + row.keyword + "?\n";
+        QTest::newRow(row.name) << row.text << log;
+    }
 }
 
 void TstConfig::syntax_errors()

@@ -4,12 +4,14 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "attribute.h"
 #include "elog.h"
 #include "exit_status.h"
 #include "gl_param.h"
+#include "process_file.h"
 #include "publication.h"
 #include "run_metrics.h"
 #include "shard.h"
@@ -26,13 +28,45 @@ static void list_input_files(const QDir &dir)
         if (!in_own_shard(name))
             continue;
         if (min_age != 0 && now - file.lastModified().toMSecsSinceEpoch() < min_age) {
-            elog.debug(1, QString("INFO: %1 is younger than %2 s - left for the next run\n").arg(name).arg(GL_param.min_age));
+            elog.debug(GL_param.dry_run ? 0 : 1, QString("INFO: %1 is younger than %2 s - left for the next run\n").arg(name).arg(GL_param.min_age));
             GL_param.files_left += 1;
             continue;
         }
         GL_param.input_files << name;
         GL_param.input_sizes << file.size();
     }
+}
+
+/// Faults that would fail every conversion, one file at a time, are told once at the start.
+static void warn_of_certain_failures()
+{
+    struct stat st;
+    const QByteArray output = QFile::encodeName(GL_param.output_path);
+    if (stat(output.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        elog.log(QString("WARNING: output path %1 does not exist - every conversion will fail\n").arg(GL_param.output_path));
+    else if (access(output.constData(), W_OK | X_OK) != 0)
+        elog.log(QString("WARNING: output path %1 is not writable - every conversion will fail\n").arg(GL_param.output_path));
+    for (ATTRIBUTE *input = GL_param.description_root; input; input = input->next)
+        for (ATTRIBUTE *m = input->child; m; m = m->next)
+            for (ATTRIBUTE *columns = m->child; columns; columns = columns->next)
+                for (ATTRIBUTE *col = columns->type == tok::COLUMNS ? columns->child : nullptr; col; col = col->next)
+                    if (col->text.size() > GL_param.max_header_size)
+                        elog.log(QString("WARNING: column name \"%1\" is longer than %2 characters - every file "
+                                         "of its description will fail\n").arg(col->text).arg(GL_param.max_header_size));
+}
+
+/// Logs what a run would do with each listed file, and touches nothing.
+[[noreturn]] static void dry_run()
+{
+    elog.log("INFO: dry run - nothing is converted, created or removed\n");
+    int status = exit_status::OK;
+    for (const QString &name : GL_param.input_files) {
+        const int rc = PROCESS_FILE().plan(GL_param.input_path, name);
+        if (rc == exit_status::NO_DESCRIPTION || (rc != 0 && status == exit_status::OK))
+            status = rc;
+    }
+    elog.log(QString("INFO: dry run: %1 files\n").arg(GL_param.input_files.size()));
+    exit(status);
 }
 
 int main(int argc, char **argv)
@@ -58,6 +92,11 @@ int main(int argc, char **argv)
     if (!dir.exists()) {
         elog.log("ERROR: input path " + GL_param.input_path + " does not exist\n");
         end_run(exit_status::FAILED);
+    }
+    warn_of_certain_failures();
+    if (GL_param.dry_run) {
+        list_input_files(dir);
+        dry_run();
     }
     const int locked = lock_shard();
     if (locked != 0)

@@ -39,8 +39,10 @@ static QByteArray run_metrics(int status)
     } files[] = {{"converted", GL_param.processes_succeeded},
                  {"failed", GL_param.processes_failed - no_description},
                  {"no_description", no_description},
-                 {"left_for_next_run", GL_param.files_left}};
-    QByteArray out = family("strandor_files", "Input files of the last run, by result.");
+                 {"left_for_next_run", GL_param.files_left},
+                 {"quarantined", GL_param.files_quarantined}};
+    QByteArray out = family("strandor_files", "Input files of the last run, by result; the quarantined "
+                                              "are also counted as failed or no_description.");
     for (const auto &f : files)
         out += "strandor_files{" + shard + ",result=\"" + f.result + "\"} " + QByteArray::number(f.count) + '\n';
     const auto single = [&](const char *name, const char *help, const QByteArray &value) {

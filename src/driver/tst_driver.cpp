@@ -93,7 +93,7 @@ void TstDriver::classify()
     const int ok_before = GL_param.processes_succeeded;
     const int failed_before = GL_param.processes_failed;
     LogCapture capture;
-    QVERIFY(!count_worker(42, status));
+    QVERIFY(!count_worker(42, status, QString()));
     QCOMPARE(capture.text(), log);
     QCOMPARE(GL_param.processes_succeeded, ok_before);
     QCOMPARE(GL_param.processes_failed, failed_before + 1);

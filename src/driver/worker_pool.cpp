@@ -1,6 +1,7 @@
 #include "worker_pool.h"
 
-#include <QSet>
+#include <QFile>
+#include <QHash>
 #include <QString>
 
 #include <cerrno>
@@ -12,11 +13,12 @@
 #include "elog.h"
 #include "exit_status.h"
 #include "gl_param.h"
+#include "move_file.h"
 #include "process_file.h"
 #include "publication.h"
 #include "run_metrics.h"
 
-static QSet<pid_t> workers; // running
+static QHash<pid_t, QString> workers; // running, with their input files
 
 static sigset_t pool_signals()
 {
@@ -70,7 +72,7 @@ void fork_new_process()
         }
         if (pid == 0)
             run_worker(worker);
-        workers.insert(pid);
+        workers.insert(pid, GL_param.input_files.at(GL_param.last_file_index));
         GL_param.input_bytes += GL_param.input_sizes.value(GL_param.last_file_index);
         GL_param.processes_running += 1;
         GL_param.processes_started += 1;
@@ -78,7 +80,16 @@ void fork_new_process()
     }
 }
 
-bool count_worker(int pid, int status)
+/// A failed input would fail again on every run and hide new failures: it is moved aside
+/// once its worker has ended and its output is gone.
+static void quarantine(const QString &file_name)
+{
+    const QString path = GL_param.input_path + "/" + file_name;
+    if (!GL_param.quarantine_path.isEmpty() && QFile::exists(path) && move_into(path, GL_param.quarantine_path))
+        GL_param.files_quarantined += 1;
+}
+
+bool count_worker(int pid, int status, const QString &file_name)
 {
     const int code = (status >> 8) & 0xff;
     bool succeeded = false;
@@ -91,6 +102,8 @@ bool count_worker(int pid, int status)
         succeeded = code == 0;
         if (code == exit_status::NO_DESCRIPTION)
             GL_param.files_no_description += 1;
+        if (code == exit_status::FAILED || code == exit_status::NO_DESCRIPTION)
+            quarantine(file_name);
     }
     // A killed worker may have left temporary files, or a publication half done.
     if (WIFSIGNALED(status))
@@ -110,8 +123,7 @@ void sigchld_handler(int sig)
     int status = 0;
     pid_t pid = waitpid(-1, &status, WNOHANG);
     while (pid > 0) {
-        workers.remove(pid);
-        count_worker(pid, status);
+        count_worker(pid, status, workers.take(pid));
         elog.debug(1, QString("INFO: Process %1 gestorben mit return Wert %2 und beerdigt\n")
                           .arg(pid)
                           .arg((status >> 8) & 0xff));
@@ -143,15 +155,14 @@ void exit_program()
 [[noreturn]] static void terminate_handler(int sig)
 {
     elog.log(QString("ERROR: stopped by signal %1 - stopping %2 workers\n").arg(sig).arg(workers.size()));
-    for (pid_t pid : workers) {
+    for (pid_t pid : workers.keys()) {
         kill(pid, SIGTERM);
         kill(pid, SIGCONT); // a stopped worker would never end
     }
     int status = 0;
     pid_t pid;
     while (!workers.isEmpty() && (pid = waitpid(-1, &status, 0)) > 0) {
-        workers.remove(pid);
-        count_worker(pid, status);
+        count_worker(pid, status, workers.take(pid));
         GL_param.processes_running -= 1;
     }
     log_summary();

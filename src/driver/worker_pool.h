@@ -1,6 +1,8 @@
 #ifndef STRANDOR_DRIVER_WORKER_POOL_H
 #define STRANDOR_DRIVER_WORKER_POOL_H
 
+#include <QString>
+
 /// Starts workers until the pool is full or the list is exhausted.
 void fork_new_process();
 void sigchld_handler(int sig);
@@ -11,7 +13,8 @@ void set_pool_signals_blocked(bool blocked);
 /// up), logs its summary, writes its metrics and ends by the signal.
 void install_terminate_handler();
 
-/// Counts a reaped worker by its wait status; true when it succeeded.
-bool count_worker(int pid, int status);
+/// Counts a reaped worker of the input file_name by its wait status, and quarantines the
+/// input of a failed one; true when it succeeded.
+bool count_worker(int pid, int status, const QString &file_name);
 
 #endif

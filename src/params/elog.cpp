@@ -3,6 +3,7 @@
 #include <QDateTime>
 
 #include <cstdio>
+#include <cstring>
 
 #include "gl_param.h"
 
@@ -44,4 +45,9 @@ void ELOG::debug(int level, const char *message)
     // Checked before the conversion: traces sit on hot paths and are rarely shown.
     if (GL_param.debug_level >= level)
         log(QString::fromLatin1(message));
+}
+
+void log_reason(int err)
+{
+    elog.log(QString("HINT: %1\n").arg(QString::fromLocal8Bit(strerror(err))));
 }

@@ -25,4 +25,7 @@ private:
 
 extern ELOG elog;
 
+/// "HINT: <strerror(err)>": why the system call named by the line before failed.
+void log_reason(int err);
+
 #endif

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <getopt.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,6 +36,10 @@ static const char *const USAGE_TEXT[] = {
     "strandor -s  <K/N> - convert only the files of shard K out of N (FNV-1a hash of the file name modulo N)",
     "strandor -a  <seconds> - leave files modified less than <seconds> ago for the next run",
     "strandor -m  <metrics file> - write the run's metrics there when it ends (Prometheus text format)",
+    "strandor -e  <directory> - move input files that failed there (quarantine)",
+    "strandor -k  <directory> - move converted input files there instead of removing them (archive)",
+    "strandor -n  dry run: show the description, stamp and output files of each input file, change nothing",
+    "strandor --help, --version  the same as -h, -v",
 };
 
 GL_PARAM::GL_PARAM()
@@ -62,7 +67,9 @@ GL_PARAM::GL_PARAM()
       min_age(0),
       files_no_description(0),
       files_left(0),
-      input_bytes(0)
+      input_bytes(0),
+      files_quarantined(0),
+      dry_run(false)
 {
     elog.debug(3, "CALLED: GL_PARAM::GL_PARAM()\n");
 }
@@ -131,11 +138,62 @@ static int metrics_file_error(const QByteArray &path)
     exit(exit_status::BAD_COMMAND_LINE);
 }
 
+/// Why a directory cannot take input files moved there by rename(), or an empty string.
+static QString keep_directory_fault(const QString &path, const QString &input_path)
+{
+    struct stat dir, input;
+    const QByteArray name = QFile::encodeName(path);
+    if (stat(name.constData(), &dir) != 0)
+        return strerror(errno);
+    if (!S_ISDIR(dir.st_mode))
+        return strerror(ENOTDIR);
+    if (access(name.constData(), W_OK | X_OK) != 0)
+        return strerror(errno);
+    // A missing input directory is reported later, as without this option.
+    if (stat(QFile::encodeName(input_path).constData(), &input) != 0)
+        return QString();
+    if (dir.st_dev != input.st_dev)
+        return "it lies on another file system than the input directory";
+    if (dir.st_ino == input.st_ino)
+        return "it is the input directory";
+    return QString();
+}
+
+static bool same_directory(const QString &a, const QString &b)
+{
+    struct stat sa, sb;
+    return stat(QFile::encodeName(a).constData(), &sa) == 0 && stat(QFile::encodeName(b).constData(), &sb) == 0
+           && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// Checked once all options are read: they depend on the input directory.
+void GL_PARAM::check_keep_directories()
+{
+    const struct {
+        const char *role;
+        const QString &path;
+        const char *other;
+        const QString &other_path;
+    } dirs[] = {{"quarantine", quarantine_path, "archive", archive_path},
+                {"archive", archive_path, "quarantine", quarantine_path}};
+    for (const auto &d : dirs) {
+        if (d.path.isEmpty())
+            continue;
+        QString fault = keep_directory_fault(d.path, input_path);
+        if (fault.isEmpty() && !d.other_path.isEmpty() && same_directory(d.path, d.other_path))
+            fault = QString("it is the %1 directory").arg(d.other);
+        if (!fault.isEmpty())
+            refuse(QString("ERROR: %1 directory %2 cannot be used: %3\n").arg(d.role, d.path, fault));
+    }
+}
+
 int GL_PARAM::parse_options(int argc, char **argv)
 {
     elog.debug(3, "CALLED: GL_PARAM::parse_options()\n");
+    static const struct option long_options[] = {
+        {"help", no_argument, nullptr, 'h'}, {"version", no_argument, nullptr, 'v'}, {nullptr, 0, nullptr, 0}};
     int c;
-    while ((c = getopt(argc, argv, "vhd:c:t:i:o:s:a:m:")) != -1) {
+    while ((c = getopt_long(argc, argv, "vhnd:c:t:i:o:s:a:m:e:k:", long_options, nullptr)) != -1) {
         switch (c) {
         case 'v':
             print_banner();
@@ -177,6 +235,15 @@ int GL_PARAM::parse_options(int argc, char **argv)
             metrics_file = QFile::decodeName(optarg);
             break;
         }
+        case 'e':
+            quarantine_path = QFile::decodeName(optarg);
+            break;
+        case 'k':
+            archive_path = QFile::decodeName(optarg);
+            break;
+        case 'n':
+            dry_run = true;
+            break;
         case 'd': {
             int level = -1;
             if (sscanf(optarg, "%i", &level) != 1 || level < 0 || level > 5)
@@ -190,6 +257,7 @@ int GL_PARAM::parse_options(int argc, char **argv)
             exit(exit_status::BAD_COMMAND_LINE);
         }
     }
+    check_keep_directories();
     return 0;
 }
 
@@ -240,4 +308,6 @@ void GL_PARAM::dump()
     elog.log(QString("INFO: shard: <%1/%2>\n").arg(shard_index).arg(shard_count));
     elog.log(QString("INFO: minimum age: <%1 s>\n").arg(min_age));
     elog.log("INFO: metrics file: <" + metrics_file + ">\n");
+    elog.log("INFO: quarantine directory: <" + quarantine_path + ">\n");
+    elog.log("INFO: archive directory: <" + archive_path + ">\n");
 }

@@ -53,6 +53,16 @@ public:
     int files_no_description;
     int files_left;
     qint64 input_bytes;
+    /// Failed inputs are moved here when their worker has ended (-e); empty to keep them.
+    QString quarantine_path;
+    /// Converted inputs are moved here instead of being removed (-k); empty to remove them.
+    QString archive_path;
+    int files_quarantined;
+    /// Show what a run would do, and do nothing (-n).
+    bool dry_run;
+
+private:
+    void check_keep_directories();
 };
 
 extern GL_PARAM GL_param;

@@ -4,12 +4,14 @@
 #include <QFile>
 #include <QRegularExpression>
 
+#include <cerrno>
 #include <unistd.h>
 
 #include "attribute.h"
 #include "data_file.h"
 #include "elog.h"
 #include "gl_param.h"
+#include "move_file.h"
 #include "shard.h"
 
 static QString journal_name(long pid)
@@ -18,12 +20,16 @@ static QString journal_name(long pid)
 }
 
 // Names are kept relative to the input and output directories, which another host may
-// mount elsewhere. Fields are separated by NUL bytes, which no name holds: the removal
-// flag, the input file, then the temporary and the final name of each output file.
-int write_journal(ATTRIBUTE *inputfile, const QString &file_name, bool remove_input)
+// mount elsewhere. Fields are separated by NUL bytes, which no name holds: what becomes
+// of the input ("0" kept, "1" removed, "a" and the archive relative to the input
+// directory), the input file, then the temporary and the final name of each output file.
+int write_journal(ATTRIBUTE *inputfile, const QString &file_name, bool remove_input, const QString &archive)
 {
     const int prefix = GL_param.output_path.size() + 1;
-    QByteArray record = QByteArray(remove_input ? "1" : "0") + '\0' + QFile::encodeName(file_name);
+    QByteArray fate = remove_input ? "1" : "0";
+    if (remove_input && !archive.isEmpty())
+        fate = "a" + QFile::encodeName(QDir(GL_param.input_path).relativeFilePath(QDir(archive).absolutePath()));
+    QByteArray record = fate + '\0' + QFile::encodeName(file_name);
     for (ATTRIBUTE *m = inputfile->child; m; m = m->next) {
         record += '\0' + QFile::encodeName(temporary_name(m->output_name, getpid()).mid(prefix));
         record += '\0' + QFile::encodeName(m->output_name.mid(prefix));
@@ -35,7 +41,7 @@ int write_journal(ATTRIBUTE *inputfile, const QString &file_name, bool remove_in
                     && journal.write(record) == record.size() && journal.flush()
                     && fsync(journal.handle()) == 0 && sync_directory(name);
     if (!ok) {
-        log_write_failed(name);
+        log_write_failed(name, errno);
         journal.remove();
     }
     return ok ? 0 : 1;
@@ -69,8 +75,13 @@ static void finish_publication(const QString &journal_path)
     if (complete) {
         sync_directory(journal_path);
         const QString input = GL_param.input_path + "/" + QFile::decodeName(fields[1]);
-        if (fields[0] == "1" && QFile::exists(input) && !QFile::remove(input))
+        if (fields[0] == "1" && QFile::exists(input) && unlink(QFile::encodeName(input).constData()) != 0) {
+            const int err = errno;
             elog.log(QString("ERROR: could not delete file %1\n").arg(input));
+            log_reason(err);
+        }
+        if (fields[0].startsWith('a') && QFile::exists(input))
+            move_into(input, GL_param.input_path + "/" + QFile::decodeName(fields[0].mid(1)));
         elog.log(QString("INFO: finished the interrupted conversion of %1\n").arg(input));
     }
     journal.remove();

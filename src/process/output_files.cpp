@@ -143,7 +143,9 @@ static int create_output_file(ATTRIBUTE *inputfile, ATTRIBUTE *m, const QString 
     unlink(temp_name.constData()); // left by a dead process whose tag was ours
     const int fd = open(temp_name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
+        const int err = errno;
         elog.log(QString("ERROR: could not open file %1\n").arg(path));
+        log_reason(err);
         return 1;
     }
     m->file = new DATA_FILE(fd);
@@ -224,13 +226,15 @@ int PROCESS_FILE::open_output_files(ATTRIBUTE *inputfile)
     return 0;
 }
 
-/// Flushes, syncs and closes one output file; false if any of it failed.
-static bool close_one(ATTRIBUTE *m)
+/// Flushes, syncs and closes one output file; 0, or the errno of what failed.
+static int close_one(ATTRIBUTE *m)
 {
-    const bool ok = m->file && m->file->finish();
+    if (!m->file)
+        return EBADF;
+    const int err = m->file->finish() ? 0 : m->file->error();
     delete m->file;
     m->file = nullptr;
-    return ok;
+    return err;
 }
 
 int PROCESS_FILE::close_output_files(ATTRIBUTE *inputfile)
@@ -241,8 +245,9 @@ int PROCESS_FILE::close_output_files(ATTRIBUTE *inputfile)
             elog.log("ERROR: MEASUREMENT expected\n");
             return 1;
         }
-        if (!close_one(m)) {
-            log_write_failed(m->output_name);
+        const int err = close_one(m);
+        if (err != 0) {
+            log_write_failed(m->output_name, err);
             return 1;
         }
     }
@@ -269,7 +274,9 @@ bool sync_directory(const QString &path)
     if (fd < 0)
         return false;
     const bool ok = fsync(fd) == 0;
+    const int err = errno;
     close(fd);
+    errno = err;
     return ok;
 }
 
@@ -280,10 +287,13 @@ int PROCESS_FILE::publish_output_files(ATTRIBUTE *inputfile)
         const QByteArray final_name = QFile::encodeName(m->output_name);
         const QByteArray temp = QFile::encodeName(temporary_name(m->output_name, getpid()));
         if (rename_no_replace(temp, final_name) != 0) {
-            if (errno == EEXIST)
+            const int err = errno;
+            if (err == EEXIST) {
                 log_taken(m->output_name);
-            else
-                log_write_failed(m->output_name);
+                log_reason(err);
+            } else {
+                log_write_failed(m->output_name, err);
+            }
             discard_output_files(inputfile, published);
             return 1;
         }
@@ -295,7 +305,7 @@ int PROCESS_FILE::publish_output_files(ATTRIBUTE *inputfile)
         if (synced.contains(directory))
             continue;
         if (!sync_directory(m->output_name)) {
-            log_write_failed(m->output_name);
+            log_write_failed(m->output_name, errno);
             discard_output_files(inputfile, published);
             return 1;
         }

@@ -1,8 +1,10 @@
 #include "process_file.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRegExp>
 
+#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -13,6 +15,7 @@
 #include "gl_param.h"
 #include "input_name.h"
 #include "input_stream.h"
+#include "move_file.h"
 #include "publication.h"
 #include "xml_input_handler.h"
 #include "xml_reader.h"
@@ -28,8 +31,11 @@ int PROCESS_FILE::start(QString input_directory, QString file_name)
     const QString input_name = input_directory + "/" + file_name;
     source_name = file_name;
     const int input = open(QFile::encodeName(input_name).constData(), O_RDONLY | O_CLOEXEC);
-    if (input < 0)
+    if (input < 0) {
+        const int err = errno;
         elog.log("ERROR: opening file " + input_name + "\n");
+        log_reason(err);
+    }
 
     set_file_time(file_name);
 
@@ -63,6 +69,31 @@ int PROCESS_FILE::start(QString input_directory, QString file_name)
     return finish(inputfile, input_name);
 }
 
+int PROCESS_FILE::plan(const QString &input_directory, const QString &file_name)
+{
+    source_name = file_name;
+    const int found = find_current_inputfile(file_name);
+    if (found != 0) {
+        elog.log("ERROR: no matching record description for " + input_directory + "/" + file_name + "\n");
+        return found;
+    }
+    set_file_time(file_name);
+    ATTRIBUTE *inputfile = GL_param.current_inputfile;
+    elog.log(QString("INFO: %1: description \"%2\", stamp %3\n")
+                 .arg(file_name, inputfile->text, GL_param.file_time.toString("yyyy-MM-dd hh:mm")));
+    if (!inputfile->child || inputfile->child->type != tok::MEASUREMENT) {
+        elog.log("ERROR: MEASUREMENT expected\n");
+        return exit_status::FAILED;
+    }
+    for (ATTRIBUTE *m = inputfile->child; m; m = m->next) {
+        const QString path = output_file_name(m);
+        if (path.isEmpty())
+            return exit_status::FAILED;
+        elog.log(QString("INFO: %1: would write %2\n").arg(file_name, QDir::cleanPath(path)));
+    }
+    return exit_status::OK;
+}
+
 void PROCESS_FILE::set_file_time(const QString &file_name)
 {
     GL_param.file_time = stamp_from_name(file_name);
@@ -84,8 +115,10 @@ int PROCESS_FILE::finish(ATTRIBUTE *inputfile, const QString &input_name)
         discard_output_files(inputfile, 0);
         return exit_status::FAILED;
     }
+    // At debug level 0 the input goes: removed, or moved to the archive.
     const bool remove_input = GL_param.debug_level == 0;
-    if (write_journal(inputfile, source_name, remove_input) != 0) {
+    const QString archive = remove_input ? GL_param.archive_path : QString();
+    if (write_journal(inputfile, source_name, remove_input, archive) != 0) {
         discard_output_files(inputfile, 0);
         return exit_status::FAILED;
     }
@@ -93,8 +126,14 @@ int PROCESS_FILE::finish(ATTRIBUTE *inputfile, const QString &input_name)
         remove_journal();
         return exit_status::FAILED;
     }
-    if (remove_input && unlink(QFile::encodeName(input_name).constData()) != 0) {
+    if (!archive.isEmpty() && !move_into(input_name, archive)) {
+        remove_journal();
+        return exit_status::FAILED;
+    }
+    if (remove_input && archive.isEmpty() && unlink(QFile::encodeName(input_name).constData()) != 0) {
+        const int err = errno;
         elog.log(QString("ERROR: could not delete file %1\n").arg(input_name));
+        log_reason(err);
         remove_journal();
         return exit_status::FAILED;
     }

@@ -21,8 +21,9 @@ void log_exists(const QString &path);
 
 /// The journal of a publication: written before the first output file is moved to its
 /// final name, removed when the input file is gone, so that a worker killed in between
-/// leaves a record from which the next run finishes its work.
-int write_journal(ATTRIBUTE *inputfile, const QString &file_name, bool remove_input);
+/// leaves a record from which the next run finishes its work. An input that goes is
+/// removed, or moved to archive when that is not empty.
+int write_journal(ATTRIBUTE *inputfile, const QString &file_name, bool remove_input, const QString &archive);
 void remove_journal();
 /// Finishes the publication of a dead worker of this run and removes its temporary files.
 void recover_worker(long pid);

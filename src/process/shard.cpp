@@ -83,7 +83,7 @@ static bool take_id(int fd, const QString &path)
     run_id = QString("%1").arg(QRandomGenerator::system()->generate64() & 0xffffffffffffULL, 12, 16, QChar('0'));
     const QByteArray bytes = run_id.toLatin1();
     if (pwrite(fd, bytes.constData(), 12, 0) != 12 || ftruncate(fd, 12) != 0 || fsync(fd) != 0) {
-        log_write_failed(path);
+        log_write_failed(path, errno != 0 ? errno : EIO);
         return false;
     }
     return true;

@@ -306,7 +306,7 @@ int XMLInputHandler::write_output_files(Plan &plan)
     }
     out.append(record_separator);
     if (!out.ok()) {
-        log_write_failed(plan.measurement->output_name);
+        log_write_failed(plan.measurement->output_name, out.error());
         return 1;
     }
     reset_needs(plan);

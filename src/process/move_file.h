@@ -1,0 +1,11 @@
+#ifndef STRANDOR_PROCESS_MOVE_FILE_H
+#define STRANDOR_PROCESS_MOVE_FILE_H
+
+#include <QString>
+
+/// Moves the file at path into directory by rename(), keeping its name, and never replaces
+/// a file there: on a clash the name gains ".1", ".2" and so on. Logs "moved to", or the
+/// failure with its reason; false when the file was not moved.
+bool move_into(const QString &path, const QString &directory);
+
+#endif
