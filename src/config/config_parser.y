@@ -188,10 +188,11 @@ static QString closest_keyword(const QString &word)
 }
 
 /// The word that the offending token begins: "60MIN" is scanned as 60 and MIN. Reads on,
-/// which is harmless once the parse has failed.
+/// which is harmless once the parse has failed; the lookahead's value stays for its destructor.
 static QString offending_word(const QString &text)
 {
     static const QRegularExpression word_part(QStringLiteral("^[A-Za-z0-9_]+$"));
+    const GLOBAL_STYPE lookahead = global_lval;
     QString word = text;
     long end = global_token_end;
     for (int code = global_lex(); code != 0 && global_token_start == end; code = global_lex()) {
@@ -203,6 +204,7 @@ static QString offending_word(const QString &text)
         word += part;
         end = global_token_end;
     }
+    global_lval = lookahead;
     return word;
 }
 
