@@ -6,18 +6,21 @@
 HELP=$TESTS_DIR/data/help.txt
 
 new_case banner
-run_strandor -v
-expect_status "-v" 0
-[ "$(cat "$CASE/stdout")" = "$(head -4 "$HELP")" ] && ok || fail "-v prints the banner"
-[ -s "$CASE/stderr" ] && fail "-v writes nothing to stderr" || ok
-
-run_strandor -h
-expect_status "-h" 0
-cmp -s "$CASE/stdout" "$HELP" && ok || fail "-h prints banner and usage exactly"
+for v in -v --version; do
+    run_strandor $v
+    expect_status "$v" 0
+    [ "$(cat "$CASE/stdout")" = "$(head -4 "$HELP")" ] && ok || fail "$v prints the banner"
+    [ -s "$CASE/stderr" ] && fail "$v writes nothing to stderr" || ok
+done
+for h in -h --help; do
+    run_strandor $h
+    expect_status "$h" 0
+    cmp -s "$CASE/stdout" "$HELP" && ok || fail "$h prints banner and usage exactly"
+done
 
 # Every bad command line ends with status 4 and its messages.
 BAD_OPTION=("ERROR: not expected option found in argument list" "HINT: see" "  Option -h" "to get some help")
-for args in "-x" "-c" "-i" "-o /tmp -t"; do
+for args in "-x" "-c" "-i" "-o /tmp -t" "--helpme"; do
     run_strandor $args
     expect_run "'$args'" 4 "${BAD_OPTION[@]}"
 done
@@ -53,6 +56,7 @@ run_strandor -c "$CASE/v1.conf" -i "$CASE/input/" -o /data/out -t 3 -s 429496729
 expect_log "dump" "INFO: input_path: <$CASE/input//>" "INFO: output_path: </data/out/>" \
     "INFO: parallel processes: 3" "INFO: debug_level: 0" "INFO: file mask: <%1_%2_%3_%4.data>" \
     "INFO: time format: <yyMMdd hh:mm>" "$(printf 'INFO: column separator: <\t>')" "INFO: max header size: <30>" "INFO: minimum age: <0 s>" "INFO: metrics file: <>" \
+    "INFO: quarantine directory: <>" "INFO: archive directory: <>" \
     "INFO: configuration file: $CASE/v1.conf" "INFO: strandor will execute 3 processes parallel"
 [ "$(grep -c 'strandor - fast flexible data converter' "$CASE/log")" -eq 1 ] && ok || fail "dump once at level 0"
 expect_no_log "-d 0 lists no tree" "INPUTFILE = ^x"

@@ -7,8 +7,8 @@ counter_conf "$WORK/strandor.conf"
 # A worker killed between publishing its output and removing its input leaves a journal;
 # the next run of its input directory and shard finishes that work before it lists the
 # input directory, whichever host wrote it. Leftovers of another shard or another input
-# directory (another id in the lock file) stay.
-for variant in moved-none moved-all; do
+# directory (another id in the lock file) stay. An input to archive goes to the archive.
+for variant in moved-none moved-all archived; do
     new_case "journal-$variant"
     counter_conf "$CASE/strandor.conf"
     printf '<d><v>1</v></d>' >"$CASE/input/a_20240101_0001.xml"
@@ -17,7 +17,9 @@ for variant in moved-none moved-all; do
     final=2401010001_E_v_.data
     printf 't\tv\n240101 00:01\t1\n' >"$CASE/output/$final"
     [ $variant = moved-none ] && mv "$CASE/output/$final" "$CASE/output/.$final.$tag.part"
-    printf '1\0%s\0%s\0%s' a_20240101_0001.xml ".$final.$tag.part" "$final" >"$CASE/output/.strandor.$tag.journal"
+    fate=1
+    [ $variant = archived ] && fate=a../archive && mkdir "$CASE/archive"
+    printf '%s\0%s\0%s\0%s' $fate a_20240101_0001.xml ".$final.$tag.part" "$final" >"$CASE/output/.strandor.$tag.journal"
     foreign=".strandor.elsewhere.0of1.ba9876543210.4711.journal .x.data.elsewhere.0of1.ba9876543210.4711.part .x.data.elsewhere.0of2.0123456789ab.4711.part"
     for f in $foreign .y.data.there.0of1.0123456789ab.99.part; do : >"$CASE/output/$f"; done
     convert
@@ -27,6 +29,7 @@ for variant in moved-none moved-all; do
     expect_file "journal $variant: output content" "$CASE/output/$final" 't\tv\n240101 00:01\t1\n'
     expect_listing "journal $variant: input removed" "$CASE/input" ""
 done
+expect_log "journal archived" "INFO: $CASE/input/a_20240101_0001.xml moved to $CASE/archive/a_20240101_0001.xml"
 
 # Load: 10,000 small files with two workers.
 N=${LOAD_FILES:-10000}

@@ -1,0 +1,88 @@
+#!/bin/bash
+# What an operator meets day to day: quarantine, archive, dry run, warnings and reasons.
+. "$(dirname "$0")/lib.sh"
+
+# inputs: two to convert, a malformed one and one that no description matches.
+inputs() {
+    rm -rf "$CASE/input" && corpus "$CASE/input" 2 1
+    printf '<d><v>' >"$CASE/input/broken_20240101_0100.xml"
+    printf 'x\n' >"$CASE/input/README.txt"
+}
+ALL="README.txt broken_20240101_0100.xml f00001_20000101_0001.xml f00001_20000101_0002.xml"
+new_case keep
+counter_conf "$CASE/strandor.conf"
+mkdir "$CASE/q" "$CASE/k"
+
+# A dry run names description, stamp and outputs, and touches nothing: no lock, no output.
+inputs
+touch -d "@$(($(date +%s) - 120))" "$CASE"/input/*
+printf '<d/>' >"$CASE/input/young_20240101_0300.xml"
+convert -n -a 60 -s 0/1
+expect_run "-n" 22 "INFO: dry run - nothing is converted, created or removed" \
+    "INFO: f00001_20000101_0001.xml: description \"xml\", stamp 2000-01-01 00:01" \
+    "INFO: f00001_20000101_0001.xml: would write $CASE/output/0001010001_E_v_.data" \
+    "INFO: broken_20240101_0100.xml: would write $CASE/output/2401010100_E_v_.data" \
+    "ERROR: no matching record description for $CASE/input//README.txt" \
+    "INFO: young_20240101_0300.xml is younger than 60 s - left for the next run" "INFO: dry run: 4 files"
+[ "$(ls -A "$CASE/input" | wc -l)$(ls -A "$CASE/output")" = 5 ] && ok || fail "-n changes nothing"
+rm "$CASE/input/README.txt"
+convert -n
+expect_run "-n, every file described" 0 "INFO: dry run: 4 files"
+
+# Failed inputs go to the quarantine, converted ones to the archive, never replacing a file.
+inputs
+printf 'old' | tee "$CASE/q/README.txt" "$CASE/q/README.txt.1" >"$CASE/k/f00001_20000101_0001.xml"
+convert -e "$CASE/q" -k "$CASE/k"
+expect_run "-e -k" 1 "INFO: $CASE/input/README.txt moved to $CASE/q/README.txt.2" \
+    "INFO: $CASE/input/broken_20240101_0100.xml moved to $CASE/q/broken_20240101_0100.xml" \
+    "INFO: $CASE/input/f00001_20000101_0001.xml moved to $CASE/k/f00001_20000101_0001.xml.1" \
+    "Info (2/4) Prozesse erfolgreich konvertiert"
+expect_listing "-e" "$CASE/q" "README.txt README.txt.1 README.txt.2 broken_20240101_0100.xml"
+expect_listing "-k" "$CASE/k" "f00001_20000101_0001.xml f00001_20000101_0001.xml.1 f00001_20000101_0002.xml"
+expect_file "-k keeps the file" "$CASE/k/f00001_20000101_0001.xml.1" '<d><v>1</v></d>'
+expect_listing "-e -k" "$CASE/input" ""
+convert -e "$CASE/q" -k "$CASE/k"
+expect_status "the next run starts clean" 0
+# Above debug level 0 inputs stay where they are, as without -k.
+inputs && rm "$CASE/output"/*
+convert -k "$CASE/k" -d 1
+expect_listing "-k -d 1" "$CASE/input" "$ALL"
+
+# Directories that cannot take the inputs: refused before anything is touched.
+touch "$CASE/file"
+for option in -e -k; do
+    role=$([ $option = -e ] && echo quarantine || echo archive)
+    for bad in "nowhere:No such file or directory" "file:Not a directory" "input:it is the input directory"; do
+        convert $option "$CASE/${bad%%:*}"
+        expect_run "$option ${bad%%:*}" 4 "ERROR: $role directory $CASE/${bad%%:*} cannot be used: ${bad#*:}" "ERROR: aborting program"
+    done
+    if [ "$(stat -c %d /dev/shm)" != "$(stat -c %d "$CASE")" ]; then
+        convert $option /dev/shm
+        expect_run "$option on another file system" 4 \
+            "ERROR: $role directory /dev/shm cannot be used: it lies on another file system than the input directory"
+    fi
+done
+convert -e "$CASE/q" -k "$CASE/q/"
+expect_run "-k = -e" 4 "ERROR: quarantine directory $CASE/q cannot be used: it is the archive directory"
+expect_listing "refused runs touch nothing" "$CASE/input" "$ALL"
+
+# Faults that fail every file are told once at the start, then each file says why.
+printf '%s\n' 'GLOBALS { } INPUTFILE "xml" { GENERATES MEASUREMENT { MEASUREMENTNAME "v" GRANULARITY EVENT' \
+    'MATCH { NEEDS "v" } COLUMNS { ATTRIBUTE ( "v" ) "a_name_of_thirty_one_characters" } } }' >"$CASE/long.conf"
+rm "$CASE/output"/*
+run_strandor -c "$CASE/long.conf" -i "$CASE/input" -o "$CASE/nowhere"
+expect_failed "missing output" 1 "$ALL" \
+    "WARNING: output path $CASE/nowhere/ does not exist - every conversion will fail" \
+    "WARNING: column name \"a_name_of_thirty_one_characters\" is longer than 30 characters - every file of its description will fail" \
+    "ERROR: could not open file $CASE/nowhere//0001010001_E_v_.data" "HINT: No such file or directory"
+run_in_case bash -c 'set -o pipefail; (trap "" XFSZ; ulimit -f 0; exec "$@") 2>&1 | cat >&2' - \
+    "$STRANDOR" -c "$CASE/strandor.conf" -i "$CASE/input" -o "$CASE/output"
+expect_run "write fails" 1 "ERROR: could not write file $CASE/output//0001010001_E_v_.data" "HINT: File too large"
+
+# A syntax error names what was found and what would have been taken.
+printf 'GLOBALS { }\nINPUTFILE "x" { GENERATES MEASUREMENT { granularity 15MIN } }\n' >"$CASE/bad.conf"
+run_strandor -c "$CASE/bad.conf"
+expect_run "syntax hint" 6 "syntax error in line 2" \
+    "HINT: unexpected granularity, expected MEASUREMENTNAME, GRANULARITY, MATCH, COLUMNS or }" "HINT: did you mean GRANULARITY?"
+
+finish
