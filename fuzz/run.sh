@@ -7,7 +7,7 @@ set -eu
 cd "$(dirname "$0")/.."
 SECONDS_PER_TARGET=${1:-60}
 MERGE=${2:-}
-command -v clang++ >/dev/null || sh tools/setup.sh
+command -v clang++ >/dev/null || sh tools/setup.sh --tests
 cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DSTRANDOR_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-fuzz --target fuzz_config fuzz_extract -j "$(nproc)" >/dev/null
 seeds=build-fuzz/seeds

@@ -1,8 +1,17 @@
 #!/bin/sh
-# Installs what the build and the tests need (Debian 12, as root), then builds.
+# Installs what is missing (Debian 12, as root) and builds.
+#   sh tools/setup.sh          what the converter needs to build and run; builds strandor
+#   sh tools/setup.sh --tests  also what the tests, the sanitizer build and the fuzzers
+#                              need; builds everything
 set -e
 cd "$(dirname "$0")/.."
-PACKAGES="g++ cmake make flex bison qtbase5-dev libxml2-dev zlib1g-dev libxml2-utils tzdata perl unzip time clang libclang-rt-14-dev python3-yaml python3-prometheus-client dpkg-dev systemd"
+PACKAGES="g++ cmake make flex bison qtbase5-dev libxml2-dev zlib1g-dev tzdata"
+TEST_PACKAGES="libxml2-utils perl unzip time clang libclang-rt-14-dev python3-yaml python3-prometheus-client dpkg-dev systemd"
+target="--target strandor"
+if [ "${1:-}" = --tests ]; then
+    PACKAGES="$PACKAGES $TEST_PACKAGES"
+    target=""
+fi
 missing=""
 for p in $PACKAGES; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
@@ -12,4 +21,4 @@ if [ -n "$missing" ]; then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
 fi
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)"
+cmake --build build -j "$(nproc)" $target

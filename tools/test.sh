@@ -1,8 +1,9 @@
 #!/bin/sh
-# Runs the whole test suite on the build made by tools/setup.sh, then once more on a
+# Installs and builds what the tests need, runs the whole test suite, then once more on a
 # build with AddressSanitizer and UndefinedBehaviorSanitizer.
 set -e
 cd "$(dirname "$0")/.."
+sh tools/setup.sh --tests
 ctest --test-dir build --output-on-failure -j 2
 cmake -S . -B build-asan -DSTRANDOR_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-asan -j "$(nproc)"
