@@ -195,11 +195,13 @@ static QString offending_word(const QString &text)
     const GLOBAL_STYPE lookahead = global_lval;
     QString word = text;
     long end = global_token_end;
-    for (int code = global_lex(); code != 0 && global_token_start == end; code = global_lex()) {
+    for (;;) {
+        const int code = global_lex();
+        const bool adjacent = code != 0 && global_token_start == end;
         const QString part = QString::fromUtf8(global_text);
         if (code == TOK_IDENTIFIER || code == TOK_QUOTED_STRING)
             free(global_lval.text);
-        if (!word_part.match(part).hasMatch())
+        if (!adjacent || !word_part.match(part).hasMatch())
             break;
         word += part;
         end = global_token_end;
@@ -214,10 +216,13 @@ static int yyreport_syntax_error(const yypcontext_t *context)
     global_error("syntax error");
     const yysymbol_kind_t found = yypcontext_token(context);
     QString text = QString::fromUtf8(global_text);
+    const unsigned char first = static_cast<unsigned char>(global_text[0]);
     if (found == YYSYMBOL_YYEOF)
         text = "end of file";
-    else if (text.isEmpty())
+    else if (first == 0)
         text = "NUL byte";
+    else if (first >= 0x80 && global_text[1] == 0)
+        text = QString::asprintf("byte 0x%02x", first);
     else if (text.size() > 40 || text.contains('\n'))
         text = text.left(40).section('\n', 0, 0) + "...";
     yysymbol_kind_t expected[YYNTOKENS];

@@ -116,6 +116,7 @@ void TstConfig::syntax_errors_data()
         {"after a path", columns + "ATTRIBUTE ( \"a\" \"b\" )", 4, "\"b\"", "-> or )", ""},
         {"after a string over lines", "GLOBALS {\nVERSION \"a\nb\nc\"\n= }", 3, "=", setting, ""},
         {"NUL after the last block", QByteArray("GLOBALS { }\n\n\0", 14), 3, "NUL byte", "end of file or INPUTFILE", ""},
+        {"a byte of no character", "GLOBALS {\xe9", 1, "byte 0xe9", setting, ""},
         {"unterminated quote", "GLOBALS { VERSION \"V1 }\n", 1, "\"", "quoted string", ""},
         {"missing close", "GLOBALS { }\nINPUTFILE \"x\" {\n", 3, "end of file", "GENERATES or }", ""},
     };
