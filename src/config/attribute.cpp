@@ -17,6 +17,9 @@ bool is_column_type(int type)
     case tok::ATTRIBUTE_REGEXP:
     case tok::UTC_FILESTAMP:
     case tok::ATTRIBUTE_ARG:
+    case tok::LISTATTRIBUTE:
+    case tok::LISTINDEX:
+    case tok::MAPATTRIBUTE:
         return true;
     default:
         return false;
@@ -97,6 +100,11 @@ static QString dump_line(const ATTRIBUTE *n)
     case tok::UTC_FILESTAMP: return QString("UTC_FILESTAMP %1\n").arg(n->text);
     case tok::ATTRIBUTE_ARG:
         return QString("ATTRIBUTE_ARG ( POINTER, \"%1\" ) %2\n").arg(n->argument, n->text);
+    case tok::LISTATTRIBUTE: return QString("LISTATTRIBUTE ( POINTER ) %1\n").arg(n->text);
+    case tok::LISTINDEX: return QString("LISTINDEX %1\n").arg(n->text);
+    case tok::MAPATTRIBUTE:
+        return QString("MAPATTRIBUTE ( POINTER, \"%1\" ) ( LOOKUP ) %2\n").arg(n->argument, n->text);
+    case tok::LOOKUP: return QString("LOOKUP ( POINTER, \"%1\" )\n").arg(n->argument);
     default: return QString("undefined ATTRIBUTE type = %1\n").arg(n->type);
     }
 }

@@ -36,7 +36,7 @@ public:
     bool satisfied;
 };
 
-/// True for the six kinds that may stand in a COLUMNS block.
+/// True for the nine kinds that may stand in a COLUMNS block.
 bool is_column_type(int type);
 
 #endif

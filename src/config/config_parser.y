@@ -39,6 +39,7 @@ class ATTRIBUTE;
 %token ATTRIBUTE_REGEXP 284 "REGEXPATTRIBUTE" UTC_FILESTAMP 285
 %token MS_TO_UTC 286 MS_TO_LOCAL 287 STRING_TO_LOCAL 288 STRING_TO_UTC 289
 %token ATTRIBUTE_ARG 290 "ARGATTRIBUTE"
+%token LISTATTRIBUTE 291 LISTINDEX 292 MAPATTRIBUTE 293
 
 %type <node> inputfile_list inputfile measurement_list measurement measurement_items
 %type <node> measurement_item match_items match_item pointer_path pointer_elem
@@ -133,6 +134,14 @@ column_item: UTC_FILESTAMP QUOTED_STRING
         { $$ = new_node(tok::ATTRIBUTE_REGEXP, 0, unquote($7), unquote($5), $3); }
     | ATTRIBUTE_ARG '(' pointer_path ',' QUOTED_STRING ')' QUOTED_STRING
         { $$ = new_node(tok::ATTRIBUTE_ARG, 0, unquote($7), unquote($5), $3); }
+    | LISTATTRIBUTE '(' pointer_path ')' QUOTED_STRING
+        { $$ = new_node(tok::LISTATTRIBUTE, unquote($5), $3); }
+    | LISTINDEX QUOTED_STRING
+        { $$ = new_node(tok::LISTINDEX, unquote($2)); }
+    // The entry path's nodes, then a LOOKUP node that holds the look-up path.
+    | MAPATTRIBUTE '(' pointer_path ',' QUOTED_STRING ')' '(' pointer_path ',' QUOTED_STRING ')' QUOTED_STRING
+        { $$ = new_node(tok::MAPATTRIBUTE, 0, unquote($12), unquote($5),
+                        append($3, new_node(tok::LOOKUP, 0, QString(), unquote($10), $8))); }
     ;
 
 %%
@@ -263,3 +272,4 @@ SAME_CODE(MATCH) SAME_CODE(AND) SAME_CODE(NEEDS) SAME_CODE(VOID) SAME_CODE(POINT
 SAME_CODE(COLUMNS) SAME_CODE(ATTRIBUTE) SAME_CODE(ATTRIBUTE_BOOL) SAME_CODE(ATTRIBUTE_CONVERT)
 SAME_CODE(ATTRIBUTE_REGEXP) SAME_CODE(UTC_FILESTAMP) SAME_CODE(MS_TO_UTC) SAME_CODE(MS_TO_LOCAL)
 SAME_CODE(STRING_TO_LOCAL) SAME_CODE(STRING_TO_UTC) SAME_CODE(ATTRIBUTE_ARG)
+SAME_CODE(LISTATTRIBUTE) SAME_CODE(LISTINDEX) SAME_CODE(MAPATTRIBUTE)

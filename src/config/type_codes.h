@@ -39,6 +39,11 @@ enum : int {
     STRING_TO_LOCAL = 288,
     STRING_TO_UTC = 289,
     ATTRIBUTE_ARG = 290,
+    LISTATTRIBUTE = 291,
+    LISTINDEX = 292,
+    MAPATTRIBUTE = 293,
+    /// Not a token: the look-up half of a MAPATTRIBUTE, the last child of its node.
+    LOOKUP = 294,
 };
 } // namespace tok
 

@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <QRegExp>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "attribute.h"
@@ -23,7 +25,7 @@ static void assign(QByteArray &to, const char *data, int size)
 static std::vector<XML_NAME> resolve_path(const ATTRIBUTE *node, const XML_INTERN &intern)
 {
     std::vector<XML_NAME> path;
-    for (; node; node = node->next) {
+    for (; node && node->type != tok::LOOKUP; node = node->next) {
         // Names are written as qualified names: the prefix goes up to the first colon.
         const QByteArray name = node->text.toUtf8();
         const int colon = name.indexOf(':');
@@ -47,27 +49,44 @@ void XMLInputHandler::startDocument(const XML_INTERN &intern)
     separator = GL_param.column_separator.toUtf8();
     record_separator = DEFAULT_RECORD_SEPARATOR.toUtf8();
     plans.clear();
+    has_map_columns = false;
     for (ATTRIBUTE *m = GL_param.current_inputfile->child; m; m = m->next) {
-        Plan plan{m, nullptr, nullptr, {}, {}, {}, {}};
+        Plan plan{m, nullptr, nullptr, {}, {}, {}, {}, {}};
         if (m->type == tok::MEASUREMENT) {
             plan.columns = m->find(tok::COLUMNS);
             plan.match = m->find(tok::MATCH);
         }
         for (ATTRIBUTE *col = plan.columns ? plan.columns->child : nullptr; col; col = col->next) {
-            Column column{col, resolve_path(col->child, intern), nullptr, col->argument.toUtf8()};
-            if (col->type == tok::ATTRIBUTE_ARG)
-                column.attribute = intern(col->argument.toUtf8());
+            Column column;
+            column.node = col;
+            column.path = resolve_path(col->child, intern);
+            column.argument = col->argument.toUtf8();
+            if (col->type == tok::ATTRIBUTE_ARG || col->type == tok::MAPATTRIBUTE)
+                column.attribute = intern(column.argument);
+            if (col->type == tok::MAPATTRIBUTE) {
+                for (ATTRIBUTE *n = col->child; n; n = n->next)
+                    column.lookup = n->type == tok::LOOKUP ? n : column.lookup;
+                if (!column.path.empty())
+                    column.parent_path.assign(column.path.begin(), column.path.end() - 1);
+                if (column.lookup) {
+                    column.lookup_path = resolve_path(column.lookup->child, intern);
+                    column.lookup_attribute = intern(column.lookup->argument.toUtf8());
+                }
+                has_map_columns = true;
+            }
             col->result.reserve(16);
-            plan.column_list.push_back(column);
+            plan.column_list.push_back(std::move(column));
         }
         for (ATTRIBUTE *n = plan.match ? plan.match->child : nullptr; n; n = n->next)
             plan.needs.push_back(Need{n, resolve_path(n->child, intern)});
         for (Column &column : plan.column_list) {
             const int type = column.node->type;
-            if (type == tok::ATTRIBUTE_ARG || !is_column_type(type))
+            if (type == tok::ATTRIBUTE_ARG || type == tok::MAPATTRIBUTE || !is_column_type(type))
                 plan.start_columns.push_back(&column);
-            if (type != tok::ATTRIBUTE_ARG && type != tok::UTC_FILESTAMP)
+            if (type != tok::ATTRIBUTE_ARG && type != tok::UTC_FILESTAMP && type != tok::LISTINDEX)
                 plan.end_columns.push_back(&column);
+            if (type == tok::LISTATTRIBUTE)
+                plan.list_columns.push_back(&column);
         }
         plans.push_back(std::move(plan));
     }
@@ -120,8 +139,9 @@ bool XMLInputHandler::startElement(const XML_NAME &qName, const AttributeView &a
     }
     element_stack.push_back(qName);
     character_buffer = std::string_view();
-    // Only ARGATTRIBUTE columns take values at an element start, and they read attributes.
-    if (atts.count == 0)
+    // Only ARGATTRIBUTE and MAPATTRIBUTE columns act at an element start, and the first
+    // only reads attributes.
+    if (atts.count == 0 && !has_map_columns)
         return true;
     for (Plan &plan : plans) {
         if (!columns_found(plan) || !take_attributes(plan, atts))
@@ -134,7 +154,12 @@ bool XMLInputHandler::take_attributes(Plan &plan, const AttributeView &atts)
 {
     for (Column *column : plan.start_columns) {
         ATTRIBUTE *col = column->node;
-        if (col->type == tok::ATTRIBUTE_ARG) {
+        if (col->type == tok::MAPATTRIBUTE) {
+            if (!start_map(*column, atts))
+                return false;
+        } else if (col->type == tok::ATTRIBUTE_ARG) {
+            if (atts.count == 0)
+                continue;
             if (!has_element_path(col))
                 return false;
             const char *value;
@@ -147,6 +172,76 @@ bool XMLInputHandler::take_attributes(Plan &plan, const AttributeView &atts)
         }
     }
     return true;
+}
+
+/// Whether a MAPATTRIBUTE column has both its paths.
+static bool has_map_paths(const ATTRIBUTE *column, const ATTRIBUTE *lookup)
+{
+    if (!column->child || column->child->type == tok::LOOKUP || !lookup) {
+        elog.log("ERROR: POINTER subelement expected\n");
+        return false;
+    }
+    return has_element_path(column) && has_element_path(lookup);
+}
+
+// The table's parent empties it, an entry's start names its key, a look-up's start
+// takes its value: in this order when one element is more than one of them.
+bool XMLInputHandler::start_map(Column &column, const AttributeView &atts)
+{
+    if (!has_map_paths(column.node, column.lookup))
+        return false;
+    if (!column.parent_path.empty() && is_pointer_matching(column.parent_path))
+        column.table.clear();
+    const char *value;
+    int size;
+    if (is_pointer_matching(column.path)) {
+        column.key_pending = atts.last_value(column.attribute, &value, &size);
+        if (column.key_pending)
+            assign(column.pending_key, value, size);
+    }
+    if (is_pointer_matching(column.lookup_path)) {
+        const QByteArray *found =
+            atts.last_value(column.lookup_attribute, &value, &size) ? column.table.find(value, size) : nullptr;
+        if (found)
+            assign(column.node->result, found->constData(), found->size());
+        else
+            assign(column.node->result, "", 0);
+    }
+    return true;
+}
+
+bool XMLInputHandler::end_map(Column &column)
+{
+    if (!has_map_paths(column.node, column.lookup))
+        return false;
+    if (column.key_pending && is_pointer_matching(column.path)) {
+        column.table.store(column.pending_key.constData(), column.pending_key.size(), character_buffer.data(),
+                           int(character_buffer.size()));
+        column.key_pending = false;
+    }
+    return true;
+}
+
+static bool is_xml_space(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+void XMLInputHandler::split_list(Column &column)
+{
+    assign(column.list_text, character_buffer.data(), int(character_buffer.size()));
+    column.items.clear();
+    const char *text = column.list_text.constData();
+    const int size = column.list_text.size();
+    for (int i = 0; i < size;) {
+        while (i < size && is_xml_space(text[i]))
+            ++i;
+        const int start = i;
+        while (i < size && !is_xml_space(text[i]))
+            ++i;
+        if (i > start)
+            column.items.emplace_back(start, i - start);
+    }
 }
 
 bool XMLInputHandler::endElement(const XML_NAME &qName)
@@ -179,6 +274,16 @@ bool XMLInputHandler::evaluate_columns(Plan &plan)
                 return false;
             if (is_pointer_matching(column->path))
                 evaluate_column(*column);
+            break;
+        case tok::LISTATTRIBUTE:
+            if (!has_element_path(column->node))
+                return false;
+            if (is_pointer_matching(column->path))
+                split_list(*column);
+            break;
+        case tok::MAPATTRIBUTE:
+            if (!end_map(*column))
+                return false;
             break;
         default:
             elog.log("ERROR: unexpected type in XMLInputHandler::endElement()\n");
@@ -287,24 +392,50 @@ void XMLInputHandler::reset_needs(Plan &plan)
     }
 }
 
+/// One record; item is the list position it stands for, or -1 without list columns.
+void XMLInputHandler::write_record(Plan &plan, int item)
+{
+    DATA_FILE &out = *plan.measurement->file;
+    for (const Column &column : plan.column_list) {
+        ATTRIBUTE *col = column.node;
+        if (col->type == tok::UTC_FILESTAMP) {
+            out.append(file_stamp);
+        } else if (col->type == tok::LISTATTRIBUTE) {
+            if (size_t(item) < column.items.size())
+                out.append(column.list_text.constData() + column.items[size_t(item)].first,
+                           column.items[size_t(item)].second);
+        } else if (col->type == tok::LISTINDEX) {
+            if (item >= 0) {
+                char digits[16];
+                out.append(digits, snprintf(digits, sizeof digits, "%d", item + 1));
+            }
+        } else if (is_column_type(col->type)) {
+            out.append(col->result);
+        } else {
+            elog.log("ERROR: missing ATTRIBUTE type in XMLInputHandler::write_output_files()\n");
+        }
+        if (col->next)
+            out.append(separator);
+    }
+    out.append(record_separator);
+}
+
 int XMLInputHandler::write_output_files(Plan &plan)
 {
     elog.debug(3, "CALLED: XMLInputHandler::write_output_files()\n");
     if (!columns_found(plan))
         return 1;
-    DATA_FILE &out = *plan.measurement->file;
-    for (const Column &column : plan.column_list) {
-        ATTRIBUTE *col = column.node;
-        if (col->type == tok::UTC_FILESTAMP)
-            out.append(file_stamp);
-        else if (is_column_type(col->type))
-            out.append(col->result);
-        else
-            elog.log("ERROR: missing ATTRIBUTE type in XMLInputHandler::write_output_files()\n");
-        if (col->next)
-            out.append(separator);
+    if (plan.list_columns.empty()) {
+        write_record(plan, -1);
+    } else {
+        // One record per item of the longest list; none for empty lists.
+        size_t length = 0;
+        for (const Column *column : plan.list_columns)
+            length = std::max(length, column->items.size());
+        for (size_t i = 0; i < length; ++i)
+            write_record(plan, int(i));
     }
-    out.append(record_separator);
+    DATA_FILE &out = *plan.measurement->file;
     if (!out.ok()) {
         log_write_failed(plan.measurement->output_name, out.error());
         return 1;

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "lookup_table.h"
+
 class ATTRIBUTE;
 
 /// Deepest element nesting accepted.
@@ -68,10 +70,23 @@ public:
 private:
     struct Column {
         ATTRIBUTE *node;
+        /// MAPATTRIBUTE: the entry path.
         std::vector<XML_NAME> path;
-        /// ARGATTRIBUTE: the attribute's interned local name.
+        /// ARGATTRIBUTE: the attribute's interned local name; MAPATTRIBUTE: the key's.
         const void *attribute = nullptr;
         QByteArray argument;
+        /// LISTATTRIBUTE: the text and where its items lie in it (offset, size).
+        QByteArray list_text;
+        std::vector<std::pair<int, int>> items;
+        /// MAPATTRIBUTE: its LOOKUP node, the entries' parent, the look-up path and
+        /// attribute, the key of the entry begun last, and the table.
+        ATTRIBUTE *lookup = nullptr;
+        std::vector<XML_NAME> parent_path;
+        std::vector<XML_NAME> lookup_path;
+        const void *lookup_attribute = nullptr;
+        QByteArray pending_key;
+        bool key_pending = false;
+        LOOKUP_TABLE table;
     };
     struct Need {
         ATTRIBUTE *node;
@@ -88,9 +103,15 @@ private:
         /// The columns that take values at element starts, and at element ends.
         std::vector<Column *> start_columns;
         std::vector<Column *> end_columns;
+        /// LISTATTRIBUTE columns: with any, a match writes one record per item.
+        std::vector<Column *> list_columns;
     };
     bool columns_found(const Plan &plan);
     bool take_attributes(Plan &plan, const AttributeView &atts);
+    bool start_map(Column &column, const AttributeView &atts);
+    bool end_map(Column &column);
+    void split_list(Column &column);
+    void write_record(Plan &plan, int item);
     bool evaluate_columns(Plan &plan);
     void evaluate_column(Column &column);
     void convert_column(ATTRIBUTE *column);
@@ -100,6 +121,8 @@ private:
     int write_output_files(Plan &plan);
 
     std::vector<Plan> plans;
+    /// Some measurement has a MAPATTRIBUTE column, which acts at every element start.
+    bool has_map_columns = false;
     /// The file's time stamp as UTC_FILESTAMP columns write it, formatted once.
     QByteArray file_stamp;
     QByteArray separator;

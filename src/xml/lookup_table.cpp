@@ -1,0 +1,77 @@
+#include "lookup_table.h"
+
+#include <algorithm>
+#include <cstring>
+
+static size_t hash_of(const char *key, int size)
+{
+    quint32 hash = 2166136261u; // FNV-1a
+    for (int i = 0; i < size; ++i)
+        hash = (hash ^ static_cast<unsigned char>(key[i])) * 16777619u;
+    return hash;
+}
+
+static void assign(QByteArray &to, const char *data, int size)
+{
+    if (to.capacity() < size)
+        to.reserve(size);
+    to.resize(size);
+    if (size > 0)
+        memcpy(to.data(), data, size_t(size));
+}
+
+void LOOKUP_TABLE::clear()
+{
+    used = 0;
+    std::fill(index.begin(), index.end(), -1);
+}
+
+/// The slot that holds key, or the free slot where it would go.
+int LOOKUP_TABLE::slot_of(const char *key, int size) const
+{
+    const size_t mask = index.size() - 1;
+    size_t slot = hash_of(key, size) & mask;
+    for (;;) {
+        const int n = index[slot];
+        if (n < 0)
+            return int(slot);
+        const QByteArray &stored = entries[size_t(n)].key;
+        if (stored.size() == size && memcmp(stored.constData(), key, size_t(size)) == 0)
+            return int(slot);
+        slot = (slot + 1) & mask;
+    }
+}
+
+void LOOKUP_TABLE::grow()
+{
+    index.assign(std::max<size_t>(16, index.size() * 2), -1);
+    for (size_t n = 0; n < used; ++n) {
+        const QByteArray &key = entries[n].key;
+        index[size_t(slot_of(key.constData(), key.size()))] = int(n);
+    }
+}
+
+void LOOKUP_TABLE::store(const char *key, int key_size, const char *value, int value_size)
+{
+    // At most half full, so that a probe soon meets a free slot.
+    if (2 * (used + 1) > index.size())
+        grow();
+    const int slot = slot_of(key, key_size);
+    int n = index[size_t(slot)];
+    if (n < 0) {
+        n = int(used++);
+        if (entries.size() < used)
+            entries.emplace_back();
+        assign(entries[size_t(n)].key, key, key_size);
+        index[size_t(slot)] = n;
+    }
+    assign(entries[size_t(n)].value, value, value_size);
+}
+
+const QByteArray *LOOKUP_TABLE::find(const char *key, int size) const
+{
+    if (used == 0)
+        return nullptr;
+    const int n = index[size_t(slot_of(key, size))];
+    return n < 0 ? nullptr : &entries[size_t(n)].value;
+}

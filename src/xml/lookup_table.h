@@ -1,0 +1,34 @@
+#ifndef STRANDOR_XML_LOOKUP_TABLE_H
+#define STRANDOR_XML_LOOKUP_TABLE_H
+
+#include <QByteArray>
+
+#include <vector>
+
+/// The entries of a MAPATTRIBUTE column: values by key. A table is emptied and refilled
+/// with much the same keys for every block of a file, so entries and index keep their
+/// memory: once warm, storing allocates nothing beyond an entry's own bytes.
+class LOOKUP_TABLE {
+public:
+    void clear();
+    /// Stores value under key; a key stored before takes the new value.
+    void store(const char *key, int key_size, const char *value, int value_size);
+    /// The value stored under key, or nullptr.
+    const QByteArray *find(const char *key, int size) const;
+
+private:
+    struct Entry {
+        QByteArray key;
+        QByteArray value;
+    };
+    int slot_of(const char *key, int size) const;
+    void grow();
+
+    /// The first used entries are the table's; the rest wait to be reused.
+    std::vector<Entry> entries;
+    size_t used = 0;
+    /// Open addressing over entries: an entry's number, or -1; the size is a power of two.
+    std::vector<int> index;
+};
+
+#endif
