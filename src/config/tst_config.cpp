@@ -39,6 +39,8 @@ void TstConfig::scanner_data()
     QTest::addColumn<int>("lines");
     QTest::newRow("24H and 15MIN") << QByteArray("24H 24HX 15MIN 15MINUTES 124H +24H 15MI")
         << "272 272 259:X 273 273 259:UTES 260:124 259:H 260:24 259:H 260:15 259:MI" << 1;
+    QTest::newRow("list and map keywords") << QByteArray("LISTATTRIBUTE LISTINDEX MAPATTRIBUTE LISTINDEXES")
+        << "291 292 293 259:LISTINDEXES" << 1;
     QTest::newRow("numbers") << QByteArray("007 -0 +12 2147483647 2147483648 -2147483649 99999999999999999999")
         << QString("260:7 260:0 260:12 260:%1 260:%1 260:%2 260:%1").arg(INT_MAX).arg(INT_MIN) << 1;
     QTest::newRow("DOS line ends") << QByteArray("GLOBALS\r\n{\r\n\"a\r\nb\"}\r\n") << "261 123 258:\"a\r\nb\" 125" << 4;
@@ -112,6 +114,8 @@ void TstConfig::syntax_errors_data()
         {"misspelt keyword", head + "COLUMN { } } }", 4, "COLUMN", item, "COLUMNS"},
         {"misspelt column kind", columns + "ARGATRIBUTE", 4, "ARGATRIBUTE", any_column, "ARGATTRIBUTE"},
         {"no such granularity", head + "GRANULARITY 60MIN", 4, "60", "24H, 15MIN or EVENT", "15MIN"},
+        {"map without its look-up", columns + "MAPATTRIBUTE ( \"e\", \"k\" ) \"m\"", 4, "\"m\"", "(", ""},
+        {"misspelt list kind", columns + "LISTATRIBUTE", 4, "LISTATRIBUTE", any_column, "LISTATTRIBUTE"},
         {"far from any keyword", columns + "SOMETHING", 4, "SOMETHING", any_column, ""},
         {"after a path", columns + "ATTRIBUTE ( \"a\" \"b\" )", 4, "\"b\"", "-> or )", ""},
         {"after a string over lines", "GLOBALS {\nVERSION \"a\nb\nc\"\n= }", 3, "=", setting, ""},
@@ -157,6 +161,14 @@ void TstConfig::accepted_data()
         << x + "        MATCH\n            NEEDS\n                POINTER = a\n";
     QTest::newRow("BOOLATTRIBUTE without path") << head + "COLUMNS { BOOLATTRIBUTE ( , \"x\" ) \"c\" } } }"
         << x + "        COLUMNS\n            ATTRIBUTE_BOOL ( POINTER, \"x\" ) c\n";
+    QTest::newRow("LISTATTRIBUTE, LISTINDEX, MAPATTRIBUTE")
+        << head + "COLUMNS { LISTINDEX \"i\" LISTATTRIBUTE ( \"a\" -> \"b\" ) \"l\" "
+                  "MAPATTRIBUTE ( \"t\" -> \"e\", \"k\" ) ( \"v\", \"q\" ) \"m\" MAPATTRIBUTE ( , \"\" ) ( , \"\" ) \"n\" } } }"
+        << x + "        COLUMNS\n            LISTINDEX i\n            LISTATTRIBUTE ( POINTER ) l\n"
+               "                POINTER = a\n                POINTER = b\n"
+               "            MAPATTRIBUTE ( POINTER, \"k\" ) ( LOOKUP ) m\n                POINTER = t\n                POINTER = e\n"
+               "                LOOKUP ( POINTER, \"q\" )\n                    POINTER = v\n"
+               "            MAPATTRIBUTE ( POINTER, \"\" ) ( LOOKUP ) n\n                LOOKUP ( POINTER, \"\" )\n";
     QTest::newRow("items in any order and repeated") << head + "GRANULARITY 24H MEASUREMENTNAME \"n\" GRANULARITY EVENT } }"
         << x + "        GRANULARITY: H24\n        MEASUREMENTNAME = n\n        GRANULARITY: EVENT\n";
 }

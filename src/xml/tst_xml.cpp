@@ -118,6 +118,38 @@ void TstXml::records_data()
         "<d><R><a>x</a>\n  </R><R><a>y</a></R><R>one<a/>two</R></d>", "R\n\n  \ny\ntwo\n");
     const QByteArray v("MATCH { NEEDS \"v\" } COLUMNS { ATTRIBUTE ( \"v\" ) \"v\" }");
     row("entities and CDATA", v, "<d><v>a &amp; b &#65;</v><v><![CDATA[<x>]]></v></d>", "v\na & b A\n<x>\n");
+    // Lists: one record per item of the longest list, items paired by position.
+    const QByteArray lists("MATCH { NEEDS \"v\" -> \"res\" } COLUMNS { ARGATTRIBUTE ( \"v\", \"o\" ) \"o\" LISTINDEX \"i\" "
+                           "LISTATTRIBUTE ( \"types\" ) \"t\" LISTATTRIBUTE ( \"v\" -> \"res\" ) \"r\" }");
+    row("lists of unequal length, white space runs", lists,
+        "<i><types>\r\n a\tb \n c </types><v o='1'><res>10 20</res></v><v o='2'><res>1 2 3 4</res></v>"
+        "<v o='3'><res/></v><v o='4'><res> </res></v></i>",
+        "o|i|t|r\n1|1|a|10\n1|2|b|20\n1|3|c|\n2|1|a|1\n2|2|b|2\n2|3|c|3\n2|4||4\n3|1|a|\n3|2|b|\n3|3|c|\n"
+        "4|1|a|\n4|2|b|\n4|3|c|\n");
+    row("no items, no record; the NEEDS marks reset", "MATCH { NEEDS \"a\" AND NEEDS \"b\" } COLUMNS { "
+        "LISTATTRIBUTE ( \"a\" ) \"a\" ATTRIBUTE ( \"b\" ) \"b\" }",
+        "<d><a/><b>1</b><a>x</a><b>2</b></d>", "a|b\nx|2\n");
+    row("LISTINDEX without list columns is empty", "MATCH { NEEDS \"v\" } COLUMNS { LISTINDEX \"i\" ATTRIBUTE ( \"v\" ) \"v\" }",
+        "<d><v>1</v></d>", "i|v\n|1\n");
+    // Keyed look-ups: a table per entries' parent, emptied at its start.
+    const QByteArray map("MATCH { NEEDS \"v\" -> \"r\" } COLUMNS { MAPATTRIBUTE ( \"info\" -> \"type\", \"p\" ) "
+                         "( \"v\" -> \"r\", \"p\" ) \"c\" ATTRIBUTE ( \"v\" -> \"r\" ) \"r\" }");
+    row("map: a missing key, no attribute, the last entry wins, a table per block", map,
+        "<f><info><type p='1'>x</type><type p='2'>y</type><type p='2'>z</type><type>n</type>"
+        "<v><r p='2'>1</r><r p='3'>2</r><r>3</r><r p='1'>4</r></v></info>"
+        "<info><type p='9'>w</type><v><r p='1'>5</r><r p='9'>6</r></v></info></f>",
+        "c|r\nz|1\n|2\n|3\nx|4\n|5\nw|6\n");
+    row("map: a one-step entry path lasts the file; emptying comes before the look-up",
+        "MATCH { NEEDS \"r\" } COLUMNS { MAPATTRIBUTE ( \"type\", \"p\" ) ( \"r\", \"p\" ) \"one\" "
+        "MAPATTRIBUTE ( \"r\" -> \"e\", \"k\" ) ( \"r\", \"k\" ) \"self\" }",
+        "<f><b><type p='1'>x</type></b><b><r p='1' k='a'><e k='a'>old</e></r><r p='1' k='a'/></b></f>",
+        "one|self\nx|\nx|\n");
+    row("LISTATTRIBUTE without path stops at the first end", "MATCH { VOID } COLUMNS { LISTATTRIBUTE ( ) \"l\" }",
+        "<d><x/></d>", "l\n",
+        "ERROR: POINTER subelement expected\nERROR: error detected in line 1 column 8: error triggered by consumer\n");
+    row("MAPATTRIBUTE without a path stops at the first start", "MATCH { VOID } COLUMNS { MAPATTRIBUTE ( \"e\", \"k\" ) ( , \"k\" ) \"m\" }",
+        "<d/>", "m\n",
+        "ERROR: POINTER subelement expected\nERROR: error detected in line 1 column 3: error triggered by consumer\n");
     // XML 1.0 as it stands: line ends (2.11), attribute values (3.3.3), references
     // beyond U+FFFF, the internal subset, and every encoding libxml2 decodes.
     const QByteArray va("MATCH { NEEDS \"v\" } COLUMNS { ATTRIBUTE ( \"v\" ) \"v\" ARGATTRIBUTE ( \"v\", \"a\" ) \"a\" }");
