@@ -1,6 +1,7 @@
 #!/bin/sh
 # Converts a copy of each example input with its configuration and shows the result:
-# examples/input (cell reports) and examples/3gpp (a 3GPP delivery of one quarter hour).
+# examples/input (cell reports), examples/3gpp (a 3GPP delivery of one quarter hour, also
+# with counter names beside their values) and examples/3gpp-lists (the list form).
 set -e
 cd "$(dirname "$0")/.."
 status=0
@@ -18,4 +19,6 @@ run() {
 }
 run cells examples/strandor.conf examples/input
 run 3gpp examples/3gpp/strandor.conf examples/3gpp/input
+run 3gpp-named examples/3gpp/named.conf examples/3gpp/input
+run 3gpp-lists examples/3gpp-lists/strandor.conf examples/3gpp-lists/input
 exit $status
