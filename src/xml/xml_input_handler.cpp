@@ -51,7 +51,7 @@ void XMLInputHandler::startDocument(const XML_INTERN &intern)
     plans.clear();
     has_map_columns = false;
     for (ATTRIBUTE *m = GL_param.current_inputfile->child; m; m = m->next) {
-        Plan plan{m, nullptr, nullptr, {}, {}, {}, {}, {}};
+        Plan plan{m, nullptr, nullptr, {}, {}, {}, {}, {}, {}};
         if (m->type == tok::MEASUREMENT) {
             plan.columns = m->find(tok::COLUMNS);
             plan.match = m->find(tok::MATCH);
@@ -59,6 +59,11 @@ void XMLInputHandler::startDocument(const XML_INTERN &intern)
         for (ATTRIBUTE *col = plan.columns ? plan.columns->child : nullptr; col; col = col->next) {
             Column column;
             column.node = col;
+            column.field = col->type == tok::UTC_FILESTAMP   ? Field::FileStamp
+                           : col->type == tok::LISTATTRIBUTE ? Field::ListItem
+                           : col->type == tok::LISTINDEX     ? Field::ListIndex
+                           : is_column_type(col->type)       ? Field::Value
+                                                             : Field::Unknown;
             column.path = resolve_path(col->child, intern);
             column.argument = col->argument.toUtf8();
             if (col->type == tok::ATTRIBUTE_ARG || col->type == tok::MAPATTRIBUTE)
@@ -81,8 +86,10 @@ void XMLInputHandler::startDocument(const XML_INTERN &intern)
             plan.needs.push_back(Need{n, resolve_path(n->child, intern)});
         for (Column &column : plan.column_list) {
             const int type = column.node->type;
-            if (type == tok::ATTRIBUTE_ARG || type == tok::MAPATTRIBUTE || !is_column_type(type))
+            if (type == tok::ATTRIBUTE_ARG || !is_column_type(type))
                 plan.start_columns.push_back(&column);
+            if (type == tok::MAPATTRIBUTE)
+                plan.map_columns.push_back(&column);
             if (type != tok::ATTRIBUTE_ARG && type != tok::UTC_FILESTAMP && type != tok::LISTINDEX)
                 plan.end_columns.push_back(&column);
             if (type == tok::LISTATTRIBUTE)
@@ -139,9 +146,10 @@ bool XMLInputHandler::startElement(const XML_NAME &qName, const AttributeView &a
     }
     element_stack.push_back(qName);
     character_buffer = std::string_view();
-    // Only ARGATTRIBUTE and MAPATTRIBUTE columns act at an element start, and the first
-    // only reads attributes.
-    if (atts.count == 0 && !has_map_columns)
+    if (has_map_columns)
+        return start_with_maps(atts);
+    // Only ARGATTRIBUTE columns take values at an element start, and they read attributes.
+    if (atts.count == 0)
         return true;
     for (Plan &plan : plans) {
         if (!columns_found(plan) || !take_attributes(plan, atts))
@@ -150,16 +158,25 @@ bool XMLInputHandler::startElement(const XML_NAME &qName, const AttributeView &a
     return true;
 }
 
+// Look-ups act at every element start, with attributes or without.
+bool XMLInputHandler::start_with_maps(const AttributeView &atts)
+{
+    for (Plan &plan : plans) {
+        if (!columns_found(plan) || (atts.count != 0 && !take_attributes(plan, atts)))
+            return false;
+        for (Column *column : plan.map_columns) {
+            if (!start_map(*column, atts))
+                return false;
+        }
+    }
+    return true;
+}
+
 bool XMLInputHandler::take_attributes(Plan &plan, const AttributeView &atts)
 {
     for (Column *column : plan.start_columns) {
         ATTRIBUTE *col = column->node;
-        if (col->type == tok::MAPATTRIBUTE) {
-            if (!start_map(*column, atts))
-                return false;
-        } else if (col->type == tok::ATTRIBUTE_ARG) {
-            if (atts.count == 0)
-                continue;
+        if (col->type == tok::ATTRIBUTE_ARG) {
             if (!has_element_path(col))
                 return false;
             const char *value;
@@ -392,32 +409,20 @@ void XMLInputHandler::reset_needs(Plan &plan)
     }
 }
 
-/// One record; item is the list position it stands for, or -1 without list columns.
-void XMLInputHandler::write_record(Plan &plan, int item)
+/// A list item or LISTINDEX field of the record for item (-1 without list columns).
+void XMLInputHandler::write_list_field(DATA_FILE &out, const Column &column, long item)
 {
-    DATA_FILE &out = *plan.measurement->file;
-    for (const Column &column : plan.column_list) {
-        ATTRIBUTE *col = column.node;
-        if (col->type == tok::UTC_FILESTAMP) {
-            out.append(file_stamp);
-        } else if (col->type == tok::LISTATTRIBUTE) {
-            if (size_t(item) < column.items.size())
-                out.append(column.list_text.constData() + column.items[size_t(item)].first,
-                           column.items[size_t(item)].second);
-        } else if (col->type == tok::LISTINDEX) {
-            if (item >= 0) {
-                char digits[16];
-                out.append(digits, snprintf(digits, sizeof digits, "%d", item + 1));
-            }
-        } else if (is_column_type(col->type)) {
-            out.append(col->result);
-        } else {
-            elog.log("ERROR: missing ATTRIBUTE type in XMLInputHandler::write_output_files()\n");
+    if (column.field == Field::ListItem) {
+        if (item >= 0 && size_t(item) < column.items.size())
+            out.append(column.list_text.constData() + column.items[size_t(item)].first, column.items[size_t(item)].second);
+    } else if (column.field == Field::ListIndex) {
+        if (item >= 0) {
+            char digits[24];
+            out.append(digits, snprintf(digits, sizeof digits, "%ld", item + 1));
         }
-        if (col->next)
-            out.append(separator);
+    } else {
+        elog.log("ERROR: missing ATTRIBUTE type in XMLInputHandler::write_output_files()\n");
     }
-    out.append(record_separator);
 }
 
 int XMLInputHandler::write_output_files(Plan &plan)
@@ -425,17 +430,30 @@ int XMLInputHandler::write_output_files(Plan &plan)
     elog.debug(3, "CALLED: XMLInputHandler::write_output_files()\n");
     if (!columns_found(plan))
         return 1;
-    if (plan.list_columns.empty()) {
-        write_record(plan, -1);
-    } else {
-        // One record per item of the longest list; none for empty lists.
-        size_t length = 0;
+    // One record, or with list columns one per item of the longest list (none for empty lists).
+    const bool lists = !plan.list_columns.empty();
+    size_t records = 1;
+    if (lists) {
+        records = 0;
         for (const Column *column : plan.list_columns)
-            length = std::max(length, column->items.size());
-        for (size_t i = 0; i < length; ++i)
-            write_record(plan, int(i));
+            records = std::max(records, column->items.size());
     }
     DATA_FILE &out = *plan.measurement->file;
+    for (size_t item = 0; item < records; ++item) {
+        for (const Column &column : plan.column_list) {
+            const ATTRIBUTE *col = column.node;
+            // The common kinds first: this loop is the hot path of every conversion.
+            if (column.field == Field::Value)
+                out.append(col->result);
+            else if (column.field == Field::FileStamp)
+                out.append(file_stamp);
+            else
+                write_list_field(out, column, lists ? long(item) : -1);
+            if (col->next)
+                out.append(separator);
+        }
+        out.append(record_separator);
+    }
     if (!out.ok()) {
         log_write_failed(plan.measurement->output_name, out.error());
         return 1;

@@ -11,6 +11,7 @@
 #include "lookup_table.h"
 
 class ATTRIBUTE;
+class DATA_FILE;
 
 /// Deepest element nesting accepted.
 const int MAX_ELEMENT_DEPTH = 4096;
@@ -68,8 +69,11 @@ public:
     std::string_view character_buffer;
 
 private:
+    /// What a column puts into a record, decided once per parse.
+    enum class Field : char { Value, FileStamp, ListItem, ListIndex, Unknown };
     struct Column {
         ATTRIBUTE *node;
+        Field field = Field::Unknown;
         /// MAPATTRIBUTE: the entry path.
         std::vector<XML_NAME> path;
         /// ARGATTRIBUTE: the attribute's interned local name; MAPATTRIBUTE: the key's.
@@ -105,13 +109,16 @@ private:
         std::vector<Column *> end_columns;
         /// LISTATTRIBUTE columns: with any, a match writes one record per item.
         std::vector<Column *> list_columns;
+        /// MAPATTRIBUTE columns, which act at every element start.
+        std::vector<Column *> map_columns;
     };
     bool columns_found(const Plan &plan);
     bool take_attributes(Plan &plan, const AttributeView &atts);
     bool start_map(Column &column, const AttributeView &atts);
     bool end_map(Column &column);
     void split_list(Column &column);
-    void write_record(Plan &plan, int item);
+    bool start_with_maps(const AttributeView &atts);
+    void write_list_field(DATA_FILE &out, const Column &column, long item);
     bool evaluate_columns(Plan &plan);
     void evaluate_column(Column &column);
     void convert_column(ATTRIBUTE *column);
