@@ -1,12 +1,14 @@
 #!/usr/bin/perl
 # Writes a 3GPP-style measurement collection file of about SIZE bytes:
-#   gen_corpus.pl SIZE SEED FILE
+#   gen_corpus.pl SIZE SEED FILE [lists]
 # File header, many measInfo blocks with their counter names, many measured objects
-# with their values, indented as radio nodes write them.
+# with their values, indented as radio nodes write them; with "lists" in the list form
+# (measTypes and measResults) instead of positions (measType p and r p).
 use strict;
 use warnings;
 
-my ($size, $seed, $file) = @ARGV;
+my ($size, $seed, $file, $form) = @ARGV;
+my $lists = ($form // '') eq 'lists';
 die "usage: gen_corpus.pl SIZE SEED FILE\n" unless defined $file;
 srand($seed);
 open(my $out, '>', $file) or die "$file: $!\n";
@@ -31,13 +33,19 @@ while ($written < $size - 200) {
         qq{      <job jobId="all_counters"/>\n},
         qq{      <granPeriod duration="PT900S" endTime="2011-11-10T13:45:00+01:00"/>\n},
         qq{      <repPeriod duration="PT900S"/>\n});
-    put(qq{      <measType p="$_">pm${kind}Counter$_</measType>\n}) for 1 .. $counters;
+    if ($lists) {
+        put(qq{      <measTypes>}, join(' ', map { "pm${kind}Counter$_" } 1 .. $counters), qq{</measTypes>\n});
+    } else {
+        put(qq{      <measType p="$_">pm${kind}Counter$_</measType>\n}) for 1 .. $counters;
+    }
     my $objects = 1 + int(rand(30));
     for my $object (1 .. $objects) {
         put(qq{      <measValue measObjLdn="ManagedElement=$node,ENodeBFunction=1,$kind=$node-$object">\n});
-        for my $p (1 .. $counters) {
-            my $value = rand() < 0.05 ? join(',', map { int(rand(100)) } 1 .. 10) : int(rand(1000000));
-            put(qq{        <r p="$p">$value</r>\n});
+        my @values = map { rand() < 0.05 ? join(',', map { int(rand(100)) } 1 .. 10) : int(rand(1000000)) } 1 .. $counters;
+        if ($lists) {
+            put(qq{        <measResults>@values</measResults>\n});
+        } else {
+            put(qq{        <r p="$_">$values[$_ - 1]</r>\n}) for 1 .. $counters;
         }
         put(qq{        <suspect>true</suspect>\n}) if rand() < 0.02;
         put(qq{      </measValue>\n});

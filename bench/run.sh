@@ -16,7 +16,7 @@ FAST=$PWD/build/src/driver/strandor
 CONF=$PWD/bench/bench.conf
 
 mkdir -p "$WORK/corpus/dir20" "$WORK/corpus/one_mb"
-gen() { [ -f "$3" ] || perl bench/gen_corpus.pl "$1" "$2" "$3"; }
+gen() { [ -f "$3" ] || perl bench/gen_corpus.pl "$@"; }
 gen 10000000 1 "$WORK/corpus/node0001_20111110_1345.xml"
 for i in $(seq -w 1 20); do gen 10000000 $((100 + 10#$i)) "$WORK/corpus/dir20/node00${i}_20111110_${i}00.xml"; done
 [ "$QUICK" = --quick ] || gen 1000000000 7 "$WORK/corpus/node0002_20111110_1400.xml"
@@ -113,17 +113,32 @@ if command -v valgrind >/dev/null; then
     gen 1000000 3 "$one"
     mkdir -p "$WORK/corpus/one_mb_gz"
     gzip -6nc "$one" >"$WORK/corpus/one_mb_gz/node0003_20111110_1345.xml"
-    # worker_instructions DIR: the largest instruction count of the processes of one run
+    # worker_instructions DIR [CONF]: the largest instruction count of the processes of one run
     worker_instructions() {
         rm -rf "$WORK/cg" && mkdir -p "$WORK/cg/out"
         valgrind --tool=callgrind --trace-children=yes --callgrind-out-file="$WORK/cg/cg.%p" \
-            "$FAST" -c "$CONF" -i "$1" -o "$WORK/cg/out" -d 1 >/dev/null 2>&1
+            "$FAST" -c "${2:-$CONF}" -i "$1" -o "$WORK/cg/out" -d 1 >/dev/null 2>&1
         for f in "$WORK"/cg/cg.*; do grep -m1 '^summary:' "$f" | cut -d' ' -f2; done | sort -n | tail -1
     }
     worker=$(worker_instructions "$WORK/corpus/one_mb")
     gzipped=$(worker_instructions "$WORK/corpus/one_mb_gz")
     echo "== callgrind: worker $worker instructions, $(echo "scale=1; $worker / $(stat -c %s "$one")" | bc) per input byte;" \
         "gzipped $gzipped, $(echo "scale=2; $gzipped / $worker" | bc)x"
+    # Counter names: looked up by position (MAPATTRIBUTE) on the same file, and paired from
+    # lists on the same data in the list form; heap allocations of the worker do not grow
+    # with the records (files of 1 and 2 MB).
+    mkdir -p "$WORK/corpus/lists_1" "$WORK/corpus/lists_2" "$WORK/corpus/one_mb_2"
+    gen 1000000 3 "$WORK/corpus/lists_1/node0003_20111110_1345.xml" lists
+    gen 2000000 3 "$WORK/corpus/lists_2/node0003_20111110_1345.xml" lists
+    gen 2000000 3 "$WORK/corpus/one_mb_2/node0003_20111110_1345.xml"
+    named=$(worker_instructions "$WORK/corpus/one_mb" "$PWD/bench/named.conf")
+    lists=$(worker_instructions "$WORK/corpus/lists_1" "$PWD/bench/named.conf")
+    allocations() { rm -rf "$WORK/out" && mkdir -p "$WORK/out"
+        valgrind --trace-children=yes "$FAST" -c bench/named.conf -i "$1" -o "$WORK/out" -d 1 2>&1 |
+            sed -n 's/.*total heap usage: \([0-9,]*\) allocs.*/\1/p' | tr -d , | sort -n | tail -1; }
+    echo "== counter names: by position $named instructions ($(echo "scale=2; $named / $worker" | bc)x plain)," \
+        "from lists $lists; worker heap allocations 1 MB / 2 MB: by position $(allocations "$WORK/corpus/one_mb")" \
+        "/ $(allocations "$WORK/corpus/one_mb_2"), lists $(allocations "$WORK/corpus/lists_1") / $(allocations "$WORK/corpus/lists_2")"
     # The listing: 20,000 files that no worker gets, either of another shard or too young (-a).
     rm -rf "$WORK/in" "$WORK/out"; mkdir -p "$WORK/in" "$WORK/out"
     (cd "$WORK/in" && seq -f "node%05g_20111110_1345.xml" 1 20000 | xargs touch)

@@ -34,6 +34,18 @@ INPUTFILE "xml" {
     }
   }
   GENERATES MEASUREMENT {
+    MEASUREMENTNAME "named"
+    GRANULARITY 15MIN
+    MATCH { NEEDS "measValue" -> "r" }
+    COLUMNS {
+      MAPATTRIBUTE ( "measInfo" -> "measType", "p" ) ( "measValue" -> "r", "p" ) "counter"
+      MAPATTRIBUTE ( "measType", "p" ) ( "r", "p" ) "anywhere"
+      LISTINDEX "i"
+      LISTATTRIBUTE ( "measInfo" -> "measTypes" ) "types"
+      LISTATTRIBUTE ( "measValue" -> "r" ) "r"
+    }
+  }
+  GENERATES MEASUREMENT {
     MEASUREMENTNAME "all"
     GRANULARITY EVENT
     MATCH { VOID }
