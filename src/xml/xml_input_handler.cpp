@@ -51,7 +51,7 @@ void XMLInputHandler::startDocument(const XML_INTERN &intern)
     plans.clear();
     has_map_columns = false;
     for (ATTRIBUTE *m = GL_param.current_inputfile->child; m; m = m->next) {
-        Plan plan{m, nullptr, nullptr, {}, {}, {}, {}, {}, {}};
+        Plan plan{m, nullptr, nullptr, {}, {}, {}, {}, {}, {}, {}};
         if (m->type == tok::MEASUREMENT) {
             plan.columns = m->find(tok::COLUMNS);
             plan.match = m->find(tok::MATCH);
@@ -95,6 +95,14 @@ void XMLInputHandler::startDocument(const XML_INTERN &intern)
             if (type == tok::LISTATTRIBUTE)
                 plan.list_columns.push_back(&column);
         }
+        for (const Column &column : plan.column_list) {
+            if (column.field == Field::Value)
+                plan.plain_fields.push_back(&column.node->result);
+            else if (column.field == Field::FileStamp)
+                plan.plain_fields.push_back(&file_stamp);
+        }
+        if (plan.plain_fields.size() != plan.column_list.size())
+            plan.plain_fields.clear();
         plans.push_back(std::move(plan));
     }
 }
@@ -430,6 +438,18 @@ int XMLInputHandler::write_output_files(Plan &plan)
     elog.debug(3, "CALLED: XMLInputHandler::write_output_files()\n");
     if (!columns_found(plan))
         return 1;
+    DATA_FILE &out = *plan.measurement->file;
+    // The usual record, and the hot path of every conversion: each field as it stands.
+    const size_t plain = plan.plain_fields.size();
+    if (plain != 0) {
+        for (size_t i = 0; i < plain; ++i) {
+            out.append(*plan.plain_fields[i]);
+            if (i + 1 < plain)
+                out.append(separator);
+        }
+        out.append(record_separator);
+        return finish_record(plan);
+    }
     // One record, or with list columns one per item of the longest list (none for empty lists).
     const bool lists = !plan.list_columns.empty();
     size_t records = 1;
@@ -438,22 +458,26 @@ int XMLInputHandler::write_output_files(Plan &plan)
         for (const Column *column : plan.list_columns)
             records = std::max(records, column->items.size());
     }
-    DATA_FILE &out = *plan.measurement->file;
     for (size_t item = 0; item < records; ++item) {
         for (const Column &column : plan.column_list) {
-            const ATTRIBUTE *col = column.node;
-            // The common kinds first: this loop is the hot path of every conversion.
             if (column.field == Field::Value)
-                out.append(col->result);
+                out.append(column.node->result);
             else if (column.field == Field::FileStamp)
                 out.append(file_stamp);
             else
                 write_list_field(out, column, lists ? long(item) : -1);
-            if (col->next)
+            if (column.node->next)
                 out.append(separator);
         }
         out.append(record_separator);
     }
+    return finish_record(plan);
+}
+
+/// After the records of a match: a write error ends the parse; else the marks start anew.
+int XMLInputHandler::finish_record(Plan &plan)
+{
+    DATA_FILE &out = *plan.measurement->file;
     if (!out.ok()) {
         log_write_failed(plan.measurement->output_name, out.error());
         return 1;

@@ -111,6 +111,8 @@ private:
         std::vector<Column *> list_columns;
         /// MAPATTRIBUTE columns, which act at every element start.
         std::vector<Column *> map_columns;
+        /// When every column writes a value or the file stamp: the bytes of each, in order.
+        std::vector<const QByteArray *> plain_fields;
     };
     bool columns_found(const Plan &plan);
     bool take_attributes(Plan &plan, const AttributeView &atts);
@@ -119,6 +121,7 @@ private:
     void split_list(Column &column);
     bool start_with_maps(const AttributeView &atts);
     void write_list_field(DATA_FILE &out, const Column &column, long item);
+    int finish_record(Plan &plan);
     bool evaluate_columns(Plan &plan);
     void evaluate_column(Column &column);
     void convert_column(ATTRIBUTE *column);
