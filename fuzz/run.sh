@@ -14,7 +14,7 @@ seeds=build-fuzz/seeds
 rm -rf "$seeds" && mkdir -p "$seeds/config" "$seeds/extract" build-fuzz/crashes
 cp examples/strandor.conf bench/bench.conf tests/regression/gen.conf "$seeds/config/"
 for c in tests/cases/*/strandor.conf; do cp "$c" "$seeds/config/$(basename "$(dirname "$c")").conf"; done
-cp examples/input/* tests/cases/*/input/*.xml "$seeds/extract/"
+for f in examples/input/* tests/cases/*/input/*.xml; do cp "$f" "$seeds/extract/"; done # cases share inputs
 perl tests/regression/gen_docs.pl "$seeds/extract" 1 50
 for target in config extract; do
     mkdir -p "build-fuzz/work-$target"

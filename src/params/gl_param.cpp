@@ -17,7 +17,7 @@
 
 const char *const VERSION_BANNER[4] = {
     "    strandor - fast flexible data converter",
-    "    Version " STRANDOR_VERSION,
+    ("    Version " STRANDOR_VERSION),
     "    CVS: $Revision: 1.6 $",
     "    CVS: $Date: 2011/11/10 13:43:27 $",
 };

@@ -79,7 +79,10 @@ void XMLInputHandler::startDocument(const XML_INTERN &intern)
                 }
                 has_map_columns = true;
             }
+            // Reserved buffers keep their memory when emptied, so values allocate only to grow.
             col->result.reserve(16);
+            column.list_text.reserve(64);
+            column.pending_key.reserve(16);
             plan.column_list.push_back(std::move(column));
         }
         for (ATTRIBUTE *n = plan.match ? plan.match->child : nullptr; n; n = n->next)
@@ -295,16 +298,11 @@ bool XMLInputHandler::evaluate_columns(Plan &plan)
         case tok::ATTRIBUTE_BOOL:
         case tok::ATTRIBUTE_CONVERT:
         case tok::ATTRIBUTE_REGEXP:
-            if (!has_element_path(column->node))
-                return false;
-            if (is_pointer_matching(column->path))
-                evaluate_column(*column);
-            break;
         case tok::LISTATTRIBUTE:
             if (!has_element_path(column->node))
                 return false;
             if (is_pointer_matching(column->path))
-                split_list(*column);
+                evaluate_column(*column);
             break;
         case tok::MAPATTRIBUTE:
             if (!end_map(*column))
@@ -335,6 +333,9 @@ void XMLInputHandler::evaluate_column(Column &column)
         break;
     case tok::ATTRIBUTE_REGEXP:
         regexp_column(col);
+        break;
+    case tok::LISTATTRIBUTE:
+        split_list(column);
         break;
     }
 }
