@@ -75,11 +75,8 @@ static void finish_publication(const QString &journal_path)
     if (complete) {
         sync_directory(journal_path);
         const QString input = GL_param.input_path + "/" + QFile::decodeName(fields[1]);
-        if (fields[0] == "1" && QFile::exists(input) && unlink(QFile::encodeName(input).constData()) != 0) {
-            const int err = errno;
-            elog.log(QString("ERROR: could not delete file %1\n").arg(input));
-            log_reason(err);
-        }
+        if (fields[0] == "1" && QFile::exists(input))
+            delete_file(input);
         if (fields[0].startsWith('a') && QFile::exists(input))
             move_into(input, GL_param.input_path + "/" + QFile::decodeName(fields[0].mid(1)));
         elog.log(QString("INFO: finished the interrupted conversion of %1\n").arg(input));

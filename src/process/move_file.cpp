@@ -4,6 +4,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <unistd.h>
 
 #include "elog.h"
 #include "publication.h"
@@ -26,6 +27,16 @@ bool move_into(const QString &path, const QString &directory)
     }
     const int err = errno;
     elog.log(QString("ERROR: could not move file %1 to %2\n").arg(source, directory));
+    log_reason(err);
+    return false;
+}
+
+bool delete_file(const QString &path)
+{
+    if (unlink(QFile::encodeName(path).constData()) == 0)
+        return true;
+    const int err = errno;
+    elog.log(QString("ERROR: could not delete file %1\n").arg(path));
     log_reason(err);
     return false;
 }

@@ -205,15 +205,21 @@ static int prepare_match(ATTRIBUTE *m)
     return 0;
 }
 
+// A description without measurements is refused: converting it would remove the input
+// and leave nothing in its place.
+bool PROCESS_FILE::has_measurements(const ATTRIBUTE *inputfile)
+{
+    if (inputfile->child && inputfile->child->type == tok::MEASUREMENT)
+        return true;
+    elog.log("ERROR: MEASUREMENT expected\n");
+    return false;
+}
+
 int PROCESS_FILE::open_output_files(ATTRIBUTE *inputfile)
 {
     elog.debug(3, "CALLED: PROCESS_FILE::open_output_files()\n");
-    // A description without measurements is refused: converting it would remove the input
-    // and leave nothing in its place.
-    if (!inputfile->child || inputfile->child->type != tok::MEASUREMENT) {
-        elog.log("ERROR: MEASUREMENT expected\n");
+    if (!has_measurements(inputfile))
         return 1;
-    }
     for (ATTRIBUTE *m = inputfile->child; m; m = m->next)
         m->output_name.clear();
     for (ATTRIBUTE *m = inputfile->child; m; m = m->next) {

@@ -81,10 +81,8 @@ int PROCESS_FILE::plan(const QString &input_directory, const QString &file_name)
     ATTRIBUTE *inputfile = GL_param.current_inputfile;
     elog.log(QString("INFO: %1: description \"%2\", stamp %3\n")
                  .arg(file_name, inputfile->text, GL_param.file_time.toString("yyyy-MM-dd hh:mm")));
-    if (!inputfile->child || inputfile->child->type != tok::MEASUREMENT) {
-        elog.log("ERROR: MEASUREMENT expected\n");
+    if (!has_measurements(inputfile))
         return exit_status::FAILED;
-    }
     for (ATTRIBUTE *m = inputfile->child; m; m = m->next) {
         const QString path = output_file_name(m);
         if (path.isEmpty())
@@ -130,10 +128,7 @@ int PROCESS_FILE::finish(ATTRIBUTE *inputfile, const QString &input_name)
         remove_journal();
         return exit_status::FAILED;
     }
-    if (remove_input && archive.isEmpty() && unlink(QFile::encodeName(input_name).constData()) != 0) {
-        const int err = errno;
-        elog.log(QString("ERROR: could not delete file %1\n").arg(input_name));
-        log_reason(err);
+    if (remove_input && archive.isEmpty() && !delete_file(input_name)) {
         remove_journal();
         return exit_status::FAILED;
     }

@@ -28,6 +28,7 @@ public:
     QString source_name;
 
 private:
+    static bool has_measurements(const ATTRIBUTE *inputfile);
     QString output_file_name(ATTRIBUTE *m) const;
     void set_file_time(const QString &file_name);
     int finish(ATTRIBUTE *inputfile, const QString &input_name);

@@ -1,24 +1,8 @@
 #include "lookup_table.h"
 
+#include <QHash>
+
 #include <algorithm>
-#include <cstring>
-
-static size_t hash_of(const char *key, int size)
-{
-    quint32 hash = 2166136261u; // FNV-1a
-    for (int i = 0; i < size; ++i)
-        hash = (hash ^ static_cast<unsigned char>(key[i])) * 16777619u;
-    return hash;
-}
-
-static void assign(QByteArray &to, const char *data, int size)
-{
-    if (to.capacity() < size)
-        to.reserve(size);
-    to.resize(size);
-    if (size > 0)
-        memcpy(to.data(), data, size_t(size));
-}
 
 void LOOKUP_TABLE::clear()
 {
@@ -30,7 +14,7 @@ void LOOKUP_TABLE::clear()
 int LOOKUP_TABLE::slot_of(const char *key, int size) const
 {
     const size_t mask = index.size() - 1;
-    size_t slot = hash_of(key, size) & mask;
+    size_t slot = qHashBits(key, size_t(size)) & mask;
     for (;;) {
         const int n = index[slot];
         if (n < 0)
@@ -60,12 +44,16 @@ void LOOKUP_TABLE::store(const char *key, int key_size, const char *value, int v
     int n = index[size_t(slot)];
     if (n < 0) {
         n = int(used++);
-        if (entries.size() < used)
+        if (entries.size() < used) {
             entries.emplace_back();
-        assign(entries[size_t(n)].key, key, key_size);
+            // Reserved, so that an emptied table keeps the entries' memory.
+            entries.back().key.reserve(16);
+            entries.back().value.reserve(16);
+        }
+        assign_bytes(entries[size_t(n)].key, key, key_size);
         index[size_t(slot)] = n;
     }
-    assign(entries[size_t(n)].value, value, value_size);
+    assign_bytes(entries[size_t(n)].value, value, value_size);
 }
 
 const QByteArray *LOOKUP_TABLE::find(const char *key, int size) const

@@ -3,7 +3,18 @@
 
 #include <QByteArray>
 
+#include <cstring>
 #include <vector>
+
+/// Copies into the bytes already held by to: no allocation once a value of that size has
+/// been seen, and none for an empty value when to has reserved its memory.
+inline void assign_bytes(QByteArray &to, const char *data, int size)
+{
+    if (to.size() != size)
+        to.resize(size);
+    if (size > 0)
+        memcpy(to.data(), data, size_t(size));
+}
 
 /// The entries of a MAPATTRIBUTE column: values by key. A table is emptied and refilled
 /// with much the same keys for every block of a file, so entries and index keep their

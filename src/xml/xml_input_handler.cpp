@@ -13,15 +13,6 @@
 #include "elog.h"
 #include "gl_param.h"
 
-/// Copies into the bytes already held by to: no allocation once a value has been seen.
-static void assign(QByteArray &to, const char *data, int size)
-{
-    if (to.size() != size)
-        to.resize(size);
-    if (size > 0)
-        memcpy(to.data(), data, size_t(size));
-}
-
 static std::vector<XML_NAME> resolve_path(const ATTRIBUTE *node, const XML_INTERN &intern)
 {
     std::vector<XML_NAME> path;
@@ -194,7 +185,7 @@ bool XMLInputHandler::take_attributes(Plan &plan, const AttributeView &atts)
             int size;
             // Of several attributes with that local name the last one wins.
             if (is_pointer_matching(column->path) && atts.last_value(column->attribute, &value, &size))
-                assign(col->result, value, size);
+                assign_bytes(col->result, value, size);
         } else if (!is_column_type(col->type)) {
             elog.log("ERROR: unexpected type in XMLInputHandler::startElement()\n");
         }
@@ -225,15 +216,15 @@ bool XMLInputHandler::start_map(Column &column, const AttributeView &atts)
     if (is_pointer_matching(column.path)) {
         column.key_pending = atts.last_value(column.attribute, &value, &size);
         if (column.key_pending)
-            assign(column.pending_key, value, size);
+            assign_bytes(column.pending_key, value, size);
     }
     if (is_pointer_matching(column.lookup_path)) {
         const QByteArray *found =
             atts.last_value(column.lookup_attribute, &value, &size) ? column.table.find(value, size) : nullptr;
         if (found)
-            assign(column.node->result, found->constData(), found->size());
+            assign_bytes(column.node->result, found->constData(), found->size());
         else
-            assign(column.node->result, "", 0);
+            assign_bytes(column.node->result, "", 0);
     }
     return true;
 }
@@ -257,7 +248,7 @@ static bool is_xml_space(char c)
 
 void XMLInputHandler::split_list(Column &column)
 {
-    assign(column.list_text, character_buffer.data(), int(character_buffer.size()));
+    assign_bytes(column.list_text, character_buffer.data(), int(character_buffer.size()));
     column.items.clear();
     const char *text = column.list_text.constData();
     const int size = column.list_text.size();
@@ -320,10 +311,10 @@ void XMLInputHandler::evaluate_column(Column &column)
     ATTRIBUTE *col = column.node;
     switch (col->type) {
     case tok::ATTRIBUTE:
-        assign(col->result, character_buffer.data(), int(character_buffer.size()));
+        assign_bytes(col->result, character_buffer.data(), int(character_buffer.size()));
         break;
     case tok::ATTRIBUTE_BOOL:
-        assign(col->result,
+        assign_bytes(col->result,
                character_buffer == std::string_view(column.argument.constData(), size_t(column.argument.size()))
                    ? "1" : "0",
                1);
