@@ -3,8 +3,9 @@
 #include <QString>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
-#include <string>
+#include <new>
 #include <libxml/SAX2.h>
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
@@ -19,7 +20,8 @@ struct XML_READER::Private {
     INPUT_STREAM *stream = nullptr;
     const char *next = nullptr;
     size_t left = 0;
-    /// Bytes of input handed to libxml2, and bytes of text and attribute values it handed back.
+    /// Bytes of input handed to libxml2, and bytes that entity references and attribute
+    /// defaults added to them.
     long long input_bytes = 0;
     long long text_bytes = 0;
     bool stopped = false;
@@ -30,15 +32,21 @@ struct XML_READER::Private {
     long error_column = 0;
     QString error_message;
     /// Text since the last markup: the handler gets each such run in one piece. It keeps a
-    /// view of the last run, so the bytes stay until the next run begins.
-    std::string pending;
+    /// view of the last run, so the bytes stay until the next run begins. Grown by realloc,
+    /// which moves a large block without copying it.
+    char *pending = nullptr;
+    size_t pending_size = 0;
+    size_t pending_capacity = 0;
     bool delivered = false;
+
+    ~Private() { free(pending); }
 
     bool halted(void *ctx);
     void fail(void *ctx, long line, long column, const QString &message);
     void fail_here(void *ctx, const QString &message);
     bool flush(void *ctx);
     bool count_text(void *ctx, long long size);
+    bool append_text(void *ctx, const xmlChar *text, int length);
 };
 
 /// Entity content is parsed in contexts of its own, which share the document's
@@ -84,9 +92,9 @@ bool XML_READER::Private::flush(void *ctx)
 {
     if (halted(ctx))
         return false;
-    if (pending.empty() || delivered)
+    if (pending_size == 0 || delivered)
         return true;
-    const bool ok = handler->characters(pending.data(), pending.size());
+    const bool ok = handler->characters(pending, pending_size);
     delivered = true;
     if (!ok)
         fail_here(ctx, "error triggered by consumer");
@@ -95,6 +103,8 @@ bool XML_READER::Private::flush(void *ctx)
 
 // In SAX mode libxml2 does not bound the text that entities expand to: one large entity
 // referenced many times passes its checks, and with XML_PARSE_HUGE nested ones do too.
+// Whatever the document holds beyond its own bytes comes from a reference, counted where
+// libxml2 looks the entity up, or from an attribute default, counted where it is applied.
 bool XML_READER::Private::count_text(void *ctx, long long size)
 {
     text_bytes += size;
@@ -105,6 +115,50 @@ bool XML_READER::Private::count_text(void *ctx, long long size)
                        .arg(input_bytes));
     return false;
 }
+
+/// False, the document failed, when the run would grow past MAX_TEXT or memory ran out.
+bool XML_READER::Private::append_text(void *ctx, const xmlChar *text, int length)
+{
+    if (delivered) {
+        pending_size = 0;
+        delivered = false;
+    }
+    const size_t size = pending_size + size_t(length);
+    if (size > size_t(MAX_TEXT)) {
+        fail_here(ctx, QStringLiteral("text longer than 1 GiB"));
+        return false;
+    }
+    if (size > pending_capacity) {
+        const size_t capacity = std::min(std::max(size, 2 * pending_capacity + 256), size_t(MAX_TEXT));
+        char *grown = static_cast<char *>(realloc(pending, capacity));
+        if (!grown) {
+            fail_here(ctx, QStringLiteral("out of memory"));
+            return false;
+        }
+        pending = grown;
+        pending_capacity = capacity;
+    }
+    if (length > 0)
+        memcpy(pending + pending_size, text, size_t(length));
+    pending_size = size;
+    return true;
+}
+
+/// Memory that runs out in a callback fails the document like any error: the exception
+/// must not cross libxml2's frames, nor end the worker.
+template <auto Callback>
+struct Guarded;
+template <typename... Args, void (*Callback)(void *, Args...)>
+struct Guarded<Callback> {
+    static void call(void *ctx, Args... args)
+    {
+        try {
+            Callback(ctx, args...);
+        } catch (const std::bad_alloc &) {
+            reader(ctx)->fail_here(ctx, QStringLiteral("out of memory"));
+        }
+    }
+};
 
 static void on_start_document(void *ctx)
 {
@@ -124,7 +178,19 @@ static void on_end_document(void *ctx)
     reader(ctx)->flush(ctx);
 }
 
-/// The internal subset's entities only: an external one is never loaded.
+/// Counts one reference to entity, at any depth and wherever it stands; none after a stop,
+/// which libxml2 then takes for an undefined entity, ending the expansion it was in.
+static xmlEntityPtr counted(void *ctx, xmlEntityPtr entity)
+{
+    XML_READER::Private *r = reader(ctx);
+    if (r->halted(ctx))
+        return nullptr;
+    const long long size = (entity ? entity->length : 0) + XML_READER::REFERENCE_COST;
+    return r->count_text(ctx, size) ? entity : nullptr;
+}
+
+/// The internal subset's entities only: an external one is never loaded. The predefined
+/// ones stand for a single character and are not counted.
 static xmlEntityPtr on_get_entity(void *ctx, const xmlChar *name)
 {
     xmlParserCtxtPtr ctxt = static_cast<xmlParserCtxtPtr>(ctx);
@@ -132,7 +198,13 @@ static xmlEntityPtr on_get_entity(void *ctx, const xmlChar *name)
         if (xmlEntityPtr predefined = xmlGetPredefinedEntity(name))
             return predefined;
     }
-    return xmlGetDocEntity(ctxt->myDoc, name);
+    return counted(ctx, xmlGetDocEntity(ctxt->myDoc, name));
+}
+
+/// Parameter entities expand to markup in the internal subset.
+static xmlEntityPtr on_get_parameter_entity(void *ctx, const xmlChar *name)
+{
+    return counted(ctx, xmlSAX2GetParameterEntity(ctx, name));
 }
 
 static xmlParserInputPtr refuse_entity(const char *, const char *, xmlParserCtxtPtr)
@@ -147,15 +219,16 @@ static xmlParserInputPtr on_resolve_entity(void *, const xmlChar *, const xmlCha
 
 static void on_start_element(void *ctx, const xmlChar *localname, const xmlChar *prefix,
                              const xmlChar *, int, const xmlChar **, int nb_attributes,
-                             int, const xmlChar **attributes)
+                             int nb_defaulted, const xmlChar **attributes)
 {
     XML_READER::Private *r = reader(ctx);
     if (!r->flush(ctx))
         return;
-    long long size = 1;
-    for (int i = 0; i < nb_attributes; ++i)
+    // The defaulted attributes come last; the others are the input's bytes or counted references.
+    long long size = 0;
+    for (int i = nb_attributes - nb_defaulted; i < nb_attributes; ++i)
         size += attributes[5 * i + 4] - attributes[5 * i + 3];
-    if (!r->count_text(ctx, size))
+    if (size > 0 && !r->count_text(ctx, size))
         return;
     if (!r->handler->startElement(XML_NAME{prefix, localname}, AttributeView{attributes, nb_attributes}))
         r->fail_here(ctx, "error triggered by consumer");
@@ -171,25 +244,22 @@ static void on_end_element(void *ctx, const xmlChar *localname, const xmlChar *p
 static void on_characters(void *ctx, const xmlChar *text, int length)
 {
     XML_READER::Private *r = reader(ctx);
-    if (r->halted(ctx) || !r->count_text(ctx, length))
-        return;
-    if (r->delivered) {
-        r->pending.clear();
-        r->delivered = false;
-    }
-    r->pending.append(reinterpret_cast<const char *>(text), size_t(length));
+    if (!r->halted(ctx))
+        r->append_text(ctx, text, length);
 }
 
 // A CDATA section is a run of its own.
 static void on_cdata(void *ctx, const xmlChar *text, int length)
 {
     XML_READER::Private *r = reader(ctx);
-    if (!r->flush(ctx) || !r->count_text(ctx, length))
+    if (!r->flush(ctx))
         return;
     // Copied: libxml2's bytes do not outlive the call, and the handler keeps a view.
-    r->pending.assign(reinterpret_cast<const char *>(text), size_t(length));
     r->delivered = true;
-    if (!r->handler->characters(r->pending.data(), r->pending.size()))
+    if (!r->append_text(ctx, text, length))
+        return;
+    r->delivered = true;
+    if (!r->handler->characters(r->pending, r->pending_size))
         r->fail_here(ctx, "error triggered by consumer");
 }
 
@@ -210,7 +280,9 @@ static void on_error(void *ctx, xmlErrorPtr error)
                        || (error->domain == XML_FROM_NAMESPACE && error->level >= XML_ERR_ERROR);
     if (!ctx || !fatal)
         return;
-    QString message = QString::fromUtf8(error->message ? error->message : "not well-formed").trimmed();
+    QString message = error->code == XML_ERR_NO_MEMORY
+                          ? QStringLiteral("out of memory")
+                          : QString::fromUtf8(error->message ? error->message : "not well-formed").trimmed();
     message.replace('\n', ' ');
     reader(ctx)->fail(ctx, error->line, error->int2, message);
 }
@@ -250,17 +322,18 @@ static bool run(XML_READER::Private &r)
 {
     xmlSAXHandler sax;
     xmlSAXVersion(&sax, 2); // the DTD callbacks store the internal subset's declarations
-    sax.startDocument = on_start_document;
+    sax.startDocument = Guarded<on_start_document>::call;
     sax.endDocument = on_end_document;
     sax.getEntity = on_get_entity;
+    sax.getParameterEntity = on_get_parameter_entity;
     sax.resolveEntity = on_resolve_entity;
     sax.externalSubset = nullptr;
     sax.setDocumentLocator = nullptr;
-    sax.startElementNs = on_start_element;
-    sax.endElementNs = on_end_element;
-    sax.characters = on_characters;
-    sax.ignorableWhitespace = on_characters;
-    sax.cdataBlock = on_cdata;
+    sax.startElementNs = Guarded<on_start_element>::call;
+    sax.endElementNs = Guarded<on_end_element>::call;
+    sax.characters = Guarded<on_characters>::call;
+    sax.ignorableWhitespace = Guarded<on_characters>::call;
+    sax.cdataBlock = Guarded<on_cdata>::call;
     sax.comment = on_comment;
     sax.processingInstruction = on_processing_instruction;
     sax.reference = nullptr;

@@ -10,7 +10,8 @@ class XMLInputHandler;
 /// XMLInputHandler with it: line ends and attribute values normalised, every encoding
 /// libxml2 decodes, the internal subset read and its entities expanded. External DTDs and
 /// entities are never loaded. A document that is not well-formed (namespaces included) is
-/// refused, and so is one whose entities expand to far more text than the input holds.
+/// refused, and so is one whose entities expand to far more text than the input holds, or
+/// that holds a run of text longer than MAX_TEXT.
 class XML_READER {
 public:
     explicit XML_READER(XMLInputHandler *handler);
@@ -22,10 +23,18 @@ public:
     /// The same for a document in memory.
     bool parse(const QByteArray &document);
 
-    /// Expanded text may exceed this many times the input read so far...
+    /// What entity references and attribute defaults add to the input (each reference its
+    /// replacement text, wherever and however deep it stands) may reach this many times
+    /// the input read so far...
     static const int EXPANSION_FACTOR = 10;
     /// ...plus this many bytes.
     static const long long EXPANSION_ALLOWANCE = 1 << 20;
+    /// Each entity reference counts this many bytes besides its replacement text, so that
+    /// references that yield nothing, or only markup, are bounded too.
+    static const int REFERENCE_COST = 16;
+    /// Longest run of text handed on ("text longer than 1 GiB"): whatever holds a value
+    /// downstream holds this much whole.
+    static const long long MAX_TEXT = 1LL << 30;
 
     struct Private;
 
