@@ -32,14 +32,13 @@ bytes=$(cat "$CASE"/input/* | wc -c)
 printf '<d><v>7</v></d>' >"$CASE/input/new_20240101_0200.xml"
 printf '<d><v>8</v></d>' >"$CASE/input/skewed_20240101_0300.xml"
 touch -d "@$(($(date +%s) + 3600))" "$CASE/input/skewed_20240101_0300.xml"
-mkdir "$CASE/quarantine"
-convert -a 60 -m "$CASE/run.prom" -e "$CASE/quarantine"
+mkdir "$WORK/quarantine"
+convert -a 60 -m "$CASE/run.prom" -e "$WORK/quarantine"
 expect_run "-a 60" 1 "INFO: minimum age: <60 s>" "INFO: metrics file: <$CASE/run.prom>" "Info (3/5) Prozesse erfolgreich konvertiert"
 expect_no_log "-a 60 at -d 0" "younger"
 expect_listing "-a 60 leaves the young" "$CASE/input" "new_20240101_0200.xml skewed_20240101_0300.xml"
 expect_metrics "-m" 0/1 3 1 1 2 "$bytes" 1 2
-expect_listing "-e" "$CASE/quarantine" "README.txt broken_20240101_0100.xml"
-rm -r "$CASE/quarantine"
+expect_listing "-e" "$WORK/quarantine" "README.txt broken_20240101_0100.xml"
 
 # At debug level 1 each young file is named; an age of 30 s is enough for -a 29.
 touch -d "@$(($(date +%s) - 30))" "$CASE/input/new_20240101_0200.xml"

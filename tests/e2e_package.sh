@@ -7,10 +7,9 @@ version=$("$STRANDOR" -v | sed -n 's/^ *Version //p')
 
 ( cd "$BUILD_DIR" && cpack -G DEB -B "$WORK/pkg" ) >"$WORK/cpack.log" 2>&1 || { cat "$WORK/cpack.log" >&2; fail "cpack"; }
 deb=$WORK/pkg/strandor_${version}_$(dpkg --print-architecture).deb
-[ -f "$deb" ] && ok || fail "no $deb"
 field() { dpkg-deb -I "$deb" control | sed -n "s/^$1: //p"; }
-[ "$(field Package) $(field Version) $(field Architecture)" = "strandor $version $(dpkg --print-architecture)" ] \
-    && ok || fail "package name, version and architecture"
+[ -f "$deb" ] && [ "$(field Package) $(field Version) $(field Architecture)" = "strandor $version $(dpkg --print-architecture)" ] \
+    && ok || fail "$deb: missing, or not its name, version and architecture"
 field Depends | grep -qE '(^|, )libqt5core5a( |,|$)' && ok || fail "depends on the Qt core library: $(field Depends)"
 dpkg-deb -I "$deb" conffiles | grep -qx /etc/default/strandor && ok || fail "the defaults are a conffile"
 

@@ -2,18 +2,14 @@
 # The worker pool: listing, order, parallelism, counting and the summary.
 . "$(dirname "$0")/lib.sh"
 
-pool_config() {
-    printf '%s\n' 'GLOBALS { VERSION "V1" }' 'INPUTFILE "\.xml$" { GENERATES MEASUREMENT { MEASUREMENTNAME "item" GRANULARITY EVENT' \
-        '  MATCH { NEEDS "item" } COLUMNS { ATTRIBUTE ( "item" ) "value" } } }' >"$CASE/strandor.conf"
-}
+pool_config() { printf '%s\n' 'GLOBALS { VERSION "V1" }' 'INPUTFILE "\.xml$" { GENERATES MEASUREMENT { MEASUREMENTNAME "item"' \
+    '  GRANULARITY EVENT MATCH { NEEDS "item" } COLUMNS { ATTRIBUTE ( "item" ) "value" } } }' >"$CASE/strandor.conf"; }
 
 # Three files named without regard to case, plus what must never reach a worker.
 for t in 1 2; do
     new_case "three-t$t"
     pool_config
-    for name in c_20240101_0003 a_20240101_0001 B_20240101_0002; do
-        printf '<r><item>%s</item></r>\n' "$name" >"$CASE/input/$name.xml"
-    done
+    for name in c_20240101_0003 a_20240101_0001 B_20240101_0002; do printf '<r><item>%s</item></r>\n' $name >"$CASE/input/$name.xml"; done
     printf '<r/>' >"$CASE/input/.hidden_20240101_0004.xml"
     mkdir "$CASE/input/sub_20240101_0005.xml"
     mkfifo "$CASE/input/fifo_20240101_0006.xml"
@@ -56,13 +52,10 @@ new_case killed
 pool_config
 perl -e 'print "<r>\n"; print "<x>", "a" x 60, "</x>\n" for 1..1500000; print "<item>x</item></r>\n"' \
     >"$CASE/input/big_20240101_0001.xml"
-( cd "$CASE" && exec "$STRANDOR" -c strandor.conf -i input -o output >stdout 2>stderr ) &
-parent=$!
+( cd "$CASE" && exec "$STRANDOR" -c strandor.conf -i input -o output >stdout 2>stderr ) & parent=$!
 child() { child=$(pgrep -P $parent | head -1); [ -n "$child" ]; }
 wait_until child && kill -KILL "$child"
-wait $parent
-STATUS=$?
-strip_log "$CASE/stderr" >"$CASE/log"
+wait $parent; STATUS=$?; strip_log "$CASE/stderr" >"$CASE/log"
 expect_failed "killed worker" 1 big_20240101_0001.xml "ERROR: Prozess $child abgebrochen durch Signal 9" \
     "Info (0/1) Prozesse erfolgreich konvertiert"
 

@@ -15,17 +15,10 @@ public:
     /// Everything logged so far, as written.
     QString raw() { release(); file.seek(0); return QString::fromUtf8(file.readAll()); }
     /// The same without the "[pid] yyyy.MM.dd hh:mm:ss " prefix of each entry.
-    QString text()
-    {
-        static const QRegularExpression prefix("^\\[\\d+\\] [\\d.]{10} [\\d:]{8} ", QRegularExpression::MultilineOption);
-        return raw().remove(prefix);
-    }
+    QString text() { return raw().remove(QRegularExpression("^\\[\\d+\\] [\\d.]{10} [\\d:]{8} ", QRegularExpression::MultilineOption)); }
 
 private:
-    void release()
-    {
-        if (saved >= 0) { fflush(stderr); dup2(saved, 2); close(saved); saved = -1; }
-    }
+    void release() { if (saved >= 0) { fflush(stderr); dup2(saved, 2); close(saved); saved = -1; } }
     QTemporaryFile file;
     int saved = -1;
 };

@@ -15,10 +15,8 @@ while (my $line = <$in>) {
         $parent //= $pid;
         $file_of{$pid} = $1 if $line =~ /^INFO: processing file = (.*)\n/;
     }
-    next if $pid == $parent || !defined $file_of{$pid};
-    my $name = $file_of{$pid};
-    next if $line =~ /^Info: Process \d+ will finish/;
-    $lines{$name} .= $line;
+    next if $pid == $parent || !defined $file_of{$pid} || $line =~ /^Info: Process \d+ will finish/;
+    $lines{$file_of{$pid}} .= $line;
 }
 opendir(my $dh, "$dir/output") or die "$dir/output: $!\n";
 my @outputs = sort readdir($dh);
@@ -33,6 +31,5 @@ for my $name (sort keys %lines) {
             $digest->add($out, "\0", <$fh>, "\0");
         }
     }
-    my $refused = $lines{$name} =~ /^ERROR: parsing unsuccessful$/m ? 1 : 0;
-    print join("\t", $name, $refused, $digest->hexdigest), "\n";
+    print join("\t", $name, $lines{$name} =~ /^ERROR: parsing unsuccessful$/m ? 1 : 0, $digest->hexdigest), "\n";
 }

@@ -1,12 +1,9 @@
 #!/usr/bin/perl
 # Prepares the W3C XML conformance suite for the regression test:
 #   xmlconf_inputs.pl SUITE_DIR INPUT_DIR NOT_WF_LIST > strandor.conf
-# Copies every test document listed in the suite's catalogues into INPUT_DIR under a
-# stamped name, lists the not-well-formed ones in NOT_WF_LIST (name, and why a processor
-# like ours may accept it: an error only in an external entity, which is never read, an
-# XML 1.1 rule, a rule that the fifth edition dropped, or an error that a processor need
-# not report), and prints a configuration
-# whose columns follow the element and attribute names most used in the documents.
+# Copies each test document of the suite's catalogues into INPUT_DIR under a stamped name,
+# lists the not-well-formed ones in NOT_WF_LIST with why a processor like ours may accept one,
+# and prints a configuration whose columns follow the most used element and attribute names.
 use strict;
 use warnings;
 use File::Find;
@@ -22,39 +19,30 @@ find(sub { push @catalogues, $File::Find::name if /\.xml$/ }, $suite);
 my (%type_of, %excuse_of, @documents);
 for my $catalogue (sort @catalogues) {
     open(my $in, '<:raw', $catalogue) or next;
-    local $/;
-    my $text = <$in>;
-    next unless $text =~ /<TEST\b/;
+    my $text = do { local $/; <$in> };
     while ($text =~ /<TEST\b([^>]*)>/gs) {
-        my $attrs = $1;
-        my ($type) = $attrs =~ /TYPE\s*=\s*["']([^"']*)["']/;
-        my ($uri) = $attrs =~ /URI\s*=\s*["']([^"']*)["']/;
-        next unless $type && $uri;
-        my $path = dirname($catalogue) . "/$uri";
+        my %a = $1 =~ /(\w+)\s*=\s*["']([^"']*)["']/g;
+        next unless $a{TYPE} && $a{URI};
+        my $path = dirname($catalogue) . "/$a{URI}";
         next if !-f $path || exists $type_of{$path};
-        $type_of{$path} = $type;
-        my ($entities) = $attrs =~ /ENTITIES\s*=\s*["']([^"']*)["']/;
-        my ($edition) = $attrs =~ /EDITION\s*=\s*["']([^"']*)["']/;
-        my ($recommendation) = $attrs =~ /RECOMMENDATION\s*=\s*["']([^"']*)["']/;
-        $excuse_of{$path} = $type eq 'error' ? 'an optional error'
-                          : ($entities // 'none') ne 'none' ? 'external entity'
-                          : ($recommendation // '') =~ /1\.1/ || $attrs =~ /VERSION\s*=\s*["']1\.1/ ? 'XML 1.1'
-                          : defined $edition && $edition !~ /5/ ? 'before the fifth edition' : '';
+        $type_of{$path} = $a{TYPE};
+        $excuse_of{$path} = $a{TYPE} eq 'error' ? 'an optional error'
+                          : ($a{ENTITIES} // 'none') ne 'none' ? 'external entity'
+                          : ($a{RECOMMENDATION} // '') =~ /1\.1/ || ($a{VERSION} // '') =~ /^1\.1/ ? 'XML 1.1'
+                          : defined $a{EDITION} && $a{EDITION} !~ /5/ ? 'before the fifth edition' : '';
         push @documents, $path;
     }
 }
 
 my (%elements, %pairs);
 open(my $not_wf, '>', $not_wf_list) or die "$not_wf_list: $!\n";
-my $index = 0;
-for my $path (@documents) {
+for my $index (0 .. $#documents) {
+    my $path = $documents[$index];
     my $name = sprintf('xc%04d_%s.xml', $index, strftime('%Y%m%d_%H%M', gmtime(946684800 + 60 * $index)));
-    $index++;
     copy($path, "$input/$name") or die "$path: $!\n";
     print $not_wf "$name\t$excuse_of{$path}\n" unless $type_of{$path} =~ /^(valid|invalid)$/;
     open(my $in, '<:raw', $path) or next;
-    local $/;
-    my $text = <$in>;
+    my $text = do { local $/; <$in> };
     while ($text =~ /<([A-Za-z_][\w.:-]*)([^<>]*)>/g) {
         my ($element, $attrs) = ($1, $2);
         $elements{$element}++;
@@ -65,18 +53,11 @@ close($not_wf);
 
 my @top_elements = (sort { $elements{$b} <=> $elements{$a} || $a cmp $b } keys %elements)[0 .. 59];
 my @top_pairs = (sort { $pairs{$b} <=> $pairs{$a} || $a cmp $b } keys %pairs)[0 .. 39];
-print qq(GLOBALS { HEADER_SIZE_MAX 100 COLUMN_SEPARATOR "|" }\n);
-print qq(INPUTFILE "^xc" { GENERATES MEASUREMENT { MEASUREMENTNAME "all" GRANULARITY EVENT MATCH { VOID }\n);
-print qq(  COLUMNS {\n);
 my $column = 0;
-for my $element (grep { defined } @top_elements) {
-    $column++;
-    print qq(    ATTRIBUTE ( "$element" ) "e$column"\n);
-}
-for my $pair (grep { defined } @top_pairs) {
-    my ($element, $attr) = split / /, $pair;
-    $attr =~ s/^.*://;
-    $column++;
-    print qq(    ARGATTRIBUTE ( "$element", "$attr" ) "a$column"\n);
-}
-print "  }\n} }\n";
+print qq(GLOBALS { HEADER_SIZE_MAX 100 COLUMN_SEPARATOR "|" }\n),
+    qq(INPUTFILE "^xc" { GENERATES MEASUREMENT { MEASUREMENTNAME "all" GRANULARITY EVENT MATCH { VOID }\n  COLUMNS {\n),
+    (map { sprintf qq(    ATTRIBUTE ( "%s" ) "e%d"\n), $_, ++$column } grep { defined } @top_elements),
+    (map { my ($element, $attr) = split / /; $attr =~ s/^.*://;
+            sprintf qq(    ARGATTRIBUTE ( "%s", "%s" ) "a%d"\n), $element, $attr, ++$column }
+     grep { defined } @top_pairs),
+    "  }\n} }\n";
