@@ -63,6 +63,23 @@ convert
 expect_status "first match" 0
 expect_file "first match, empty columns" "$CASE/output/1111101345_E_first_.data" '\n\n\n\n'
 
+# Names are bytes: one not UTF-8 is converted with its stamp; names are logged escaped.
+new_case name-bytes; config ''; input $'A20240611.1400-1415_lat\xe9.xml'; input $'a\nb_20240101_0001.xml'
+convert
+expect_run "name bytes" 0 'INFO: processing file = A20240611.1400-1415_lat\xE9.xml' \
+    'INFO: processing file = a\nb_20240101_0001.xml' "Info (2/2) Prozesse erfolgreich konvertiert"
+expect_file "name bytes" "$CASE/output/2406111400_Q_CELL_.data" 'time\tvalue\n240611 14:00\t1\n240611 14:00\t2\n'
+expect_listing "name bytes: inputs removed" "$CASE/input" ""
+
+# A configuration in UTF-8 is read so: element and measurement names as written.
+new_case utf8-config
+printf '%s\n' 'GLOBALS { }' 'INPUTFILE "xml" { GENERATES MEASUREMENT { MEASUREMENTNAME "zählung" GRANULARITY EVENT' \
+    '  MATCH { NEEDS "meßwert" } COLUMNS { ATTRIBUTE ( "meßwert" ) "wert" } } }' >"$CASE/strandor.conf"
+printf '<d><meßwert>1</meßwert><meßwert>2</meßwert></d>' >"$CASE/input/a_20111110_1345.xml"
+convert
+expect_status "UTF-8 configuration" 0
+expect_file "UTF-8 configuration" "$CASE/output/1111101345_E_zählung_.data" 'wert\n1\n2\n'
+
 # Two nodes of one quarter hour. With %5 each keeps its own output; a rerun finds them:
 # status 1, no hint, the existing files untouched, nothing new, the inputs kept. Without
 # %5 the second collides with the first, with a hint.

@@ -1,6 +1,7 @@
 %{
 #include <QRegularExpression>
 #include <QStringList>
+#include <QTextCodec>
 #include <QVector>
 
 #include "attribute.h"
@@ -256,10 +257,25 @@ static int yyreport_syntax_error(const yypcontext_t *context)
 
 int parse_configuration(FILE *input)
 {
-    global_restart(input);
+    // Read whole first: its strings are UTF-8 only if all of it is. A read error is left
+    // for the scanner to meet and report.
+    QByteArray text;
+    char chunk[4096];
+    for (size_t n; (n = fread(chunk, 1, sizeof chunk, input)) > 0;)
+        text.append(chunk, int(n));
+    QTextCodec::ConverterState state;
+    QTextCodec::codecForMib(106)->toUnicode(text.constData(), text.size(), &state);
+    set_strings_utf8(state.invalidChars == 0 && state.remainingChars == 0);
+    FILE *copy = text.isEmpty() || ferror(input) ? nullptr : fmemopen(text.data(), size_t(text.size()), "rb");
+    if (!copy && !ferror(input))
+        rewind(input);
+    global_restart(copy ? copy : input);
     GL_param.line_number = 1;
     global_token_start = global_token_end = 0;
-    return global_parse();
+    const int result = global_parse();
+    if (copy)
+        fclose(copy);
+    return result;
 }
 
 // The tree carries the codes of type_codes.h; they must be the parser's own.

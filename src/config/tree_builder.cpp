@@ -7,9 +7,16 @@
 #include "attribute.h"
 #include "data_file.h"
 
+static bool strings_utf8 = false;
+
+void set_strings_utf8(bool utf8)
+{
+    strings_utf8 = utf8;
+}
+
 QString unquote(char *text)
 {
-    QString value = QString::fromLatin1(text);
+    QString value = strings_utf8 ? QString::fromUtf8(text) : QString::fromLatin1(text);
     free(text);
     value.replace(QChar('"'), QString(), Qt::CaseSensitive);
     return value;

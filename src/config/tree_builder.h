@@ -7,6 +7,9 @@ class ATTRIBUTE;
 
 /// The scanner's copy of a quoted string, without its quotes; frees the copy.
 QString unquote(char *text);
+/// Whether unquote reads UTF-8, for a configuration that is valid UTF-8 throughout, or
+/// Latin-1, as configurations always were read.
+void set_strings_utf8(bool utf8);
 ATTRIBUTE *new_node(int type, ATTRIBUTE *child = nullptr);
 ATTRIBUTE *new_node(int type, const QString &text, ATTRIBUTE *child = nullptr);
 ATTRIBUTE *new_node(int type, int sub_type, const QString &text, const QString &argument,

@@ -11,6 +11,7 @@
 #include "elog.h"
 #include "exit_status.h"
 #include "gl_param.h"
+#include "name_codec.h"
 #include "process_file.h"
 #include "publication.h"
 #include "run_metrics.h"
@@ -71,6 +72,10 @@ static void warn_of_certain_failures()
 
 int main(int argc, char **argv)
 {
+    install_name_codec(); // before anything decodes a name or an argument
+    // A stop is taken only where the pool's work is done, in the sleep loop below: the
+    // handler logs and allocates, which is unsafe wherever else the signal might land.
+    set_pool_signals_blocked(true);
     start_run_clock();
     auto *app = new QCoreApplication(argc, argv);
     elog.debug(3, "CALLED: main()\n");
@@ -93,8 +98,21 @@ int main(int argc, char **argv)
         elog.log("ERROR: input path " + GL_param.input_path + " does not exist\n");
         end_run(exit_status::FAILED);
     }
+    // Checked before anything is touched: each converted file would fail at its removal,
+    // with its outputs published, and fail again on every later run.
+    const QByteArray input = QFile::encodeName(GL_param.input_path);
+    if (!GL_param.dry_run && GL_param.debug_level == 0 && GL_param.archive_path.isEmpty()
+        && access(input.constData(), W_OK | X_OK) != 0) {
+        elog.log(QString("ERROR: input directory %1 is not writable - converted files could not be removed\n")
+                     .arg(QDir::cleanPath(GL_param.input_path)));
+        end_run(exit_status::FAILED);
+    }
     warn_of_certain_failures();
     if (GL_param.dry_run) {
+        // A dry run touches nothing: a stop simply ends it.
+        signal(SIGTERM, SIG_DFL);
+        signal(SIGINT, SIG_DFL);
+        set_pool_signals_blocked(false);
         list_input_files(dir);
         dry_run();
     }
@@ -103,15 +121,18 @@ int main(int argc, char **argv)
         end_run(locked);
     // Before the listing: an input whose conversion a killed process had finished goes now.
     recover_leftovers();
-    signal(SIGCHLD, sigchld_handler);
+    install_sigchld_handler();
     GL_param.processes_running = 0;
     list_input_files(dir);
     elog.log(QString("INFO: strandor will execute %1 processes parallel\n").arg(GL_param.parallel_processes));
 
+    // A stop that came during the start-up is taken here, before any worker starts.
+    set_pool_signals_blocked(false);
     set_pool_signals_blocked(true);
     fork_new_process();
     set_pool_signals_blocked(false);
-    // Nothing else may run here: the handler does all pool work between these sleeps.
+    // Nothing else may run here: the handlers do all pool work, and take a stop, between
+    // these sleeps.
     for (;;)
         sleep(1000);
 }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "data_file.h"
@@ -59,14 +60,19 @@ static QByteArray run_metrics(int status)
     return out;
 }
 
-/// Writes the text under a temporary name beside path and renames it: a reader sees the
-/// old file or the new one, never a part. 0, or the errno of the step that failed.
+/// Writes the text under a new, uniquely named temporary file beside path and renames it:
+/// a reader sees the old file or the new one, never a part, and a link planted in the
+/// shared directory is neither followed nor replaced. 0, or the errno of what failed.
 static int write_replacing(const QByteArray &path, const QByteArray &text)
 {
-    const QByteArray temporary = path + '.' + QByteArray::number(getpid()) + ".tmp";
-    const int fd = open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    struct stat st;
+    if (lstat(path.constData(), &st) == 0 && !S_ISREG(st.st_mode))
+        return NOT_REGULAR_FILE;
+    QByteArray temporary = path + ".XXXXXX";
+    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)
         return errno;
+    fchmod(fd, 0644); // for the collector, whatever user it runs as
     DATA_FILE file(fd);
     file.append(text);
     errno = EIO; // a short write sets none
@@ -84,7 +90,7 @@ bool write_run_metrics(int status)
         return true;
     const int err = write_replacing(QFile::encodeName(GL_param.metrics_file), run_metrics(status));
     if (err != 0)
-        elog.log(QString("ERROR: could not write metrics file %1: %2\n").arg(GL_param.metrics_file, strerror(err)));
+        elog.log(QString("ERROR: could not write metrics file %1: %2\n").arg(GL_param.metrics_file, system_reason(err)));
     return err == 0;
 }
 

@@ -6,13 +6,16 @@
 #include "gl_param.h"
 #include "input_name.h"
 #include "log_capture.h"
+#include "name_codec.h"
 #include "worker_pool.h"
 
 // The small units of the run: the event log, input file names and the pool's counting.
 class TstDriver : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() { install_name_codec(); }
     void entries_as_given();
+    void names_as_bytes();
     void stamps_data();
     void stamps();
     void classify_data();
@@ -24,14 +27,25 @@ void TstDriver::entries_as_given()
     LogCapture capture;
     GL_param.mypid = 4711; // a worker's entries carry the pid it set after its fork
     elog.log("no line feed");
-    elog.log("first\nsecond\n");
+    elog.log_lines("first\nsecond\n");
+    elog.log(QFile::decodeName("a\nb\r\x1b\x7f\t\xe9\xc2\x9b\n"));
     elog.log(QString::fromUtf8("Süd\n"));
     GL_param.mypid = getpid();
-    // One prefix per entry, none on the later lines of a multi-line entry.
+    // One prefix per entry, none on the later lines of a multi-line entry; others escaped.
     const QRegularExpression entries(QString::fromUtf8(
-        "^\\[4711\\] [0-9. :]{20}no line feed\\[4711\\] [0-9. :]{20}first\\nsecond\\n\\[4711\\] [0-9. :]{20}Süd\\n$"));
+        "^\\[4711\\] [0-9. :]{20}no line feed\\[4711\\] [0-9. :]{20}first\\nsecond\\n\\[4711\\] [0-9. :]{20}"
+        "a\\\\nb\\\\r\\\\x1B\\\\x7F\\t\\\\xE9\\\\xC2\\\\x9B\\n\\[4711\\] [0-9. :]{20}Süd\\n$"));
     const QString raw = capture.raw();
     QVERIFY2(entries.match(raw).hasMatch(), qPrintable(raw));
+}
+
+void TstDriver::names_as_bytes()
+{
+    // Any bytes survive as a name: invalid, overlong, surrogate and truncated sequences and
+    // the UTF-8 of a character that keeps a byte; valid UTF-8 reads as such.
+    const QByteArray name("\xc3\xa4\xf0\x9f\x98\x80\x01\x7f\x80\xbf\xc1\xf5\xfe\xff\xee\xbe\x80\xed\xb2\x80\xc0\xaf\xf4\x90\x80\x80\xe2\x82");
+    QCOMPARE(QFile::encodeName(QFile::decodeName(name)), name);
+    QCOMPARE(QFile::decodeName(name).left(3), QString::fromUtf8("\xc3\xa4\xf0\x9f\x98\x80"));
 }
 
 void TstDriver::stamps_data()
@@ -81,8 +95,7 @@ void TstDriver::classify_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("log");
     QTest::newRow("core dump") << (0x80 | 11) << "ERROR: Prozess 42 abgebrochen mit status 0 - CORE dump\n";
-    QTest::newRow("core dump with exit byte") << ((3 << 8) | 0x80 | 6)
-                                              << "ERROR: Prozess 42 abgebrochen mit status 3 - CORE dump\n";
+    QTest::newRow("core dump with exit byte") << ((3 << 8) | 0x80 | 6) << "ERROR: Prozess 42 abgebrochen mit status 3 - CORE dump\n";
 }
 
 void TstDriver::classify()
@@ -90,8 +103,7 @@ void TstDriver::classify()
     QFETCH(int, status);
     QFETCH(QString, log);
     GL_param.output_path = QDir::tempPath() + "/strandor-no-such-dir";
-    const int ok_before = GL_param.processes_succeeded;
-    const int failed_before = GL_param.processes_failed;
+    const int ok_before = GL_param.processes_succeeded, failed_before = GL_param.processes_failed;
     LogCapture capture;
     QVERIFY(!count_worker(42, status, QString()));
     QCOMPARE(capture.text(), log);

@@ -6,7 +6,10 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <new>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,6 +38,30 @@ void set_pool_signals_blocked(bool blocked)
     sigprocmask(blocked ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
 }
 
+/// A worker that needs more memory than the machine (or its container) has fails its file
+/// with "out of memory" rather than being killed by the kernel, which would leave the file
+/// to fail the same way on every run. Only ever lowered; the sanitizers' shadow memory
+/// alone exceeds any such limit.
+static void limit_worker_memory()
+{
+#if !defined(__SANITIZE_ADDRESS__)
+    const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
+    rlimit limit;
+    if (pages <= 0 || page <= 0 || getrlimit(RLIMIT_DATA, &limit) != 0)
+        return;
+    rlim_t ceiling = rlim_t(pages) * rlim_t(page);
+    QFile cgroup("/sys/fs/cgroup/memory.max");
+    bool number = false;
+    const rlim_t container = cgroup.open(QIODevice::ReadOnly) ? cgroup.readAll().trimmed().toULongLong(&number) : 0;
+    if (number && container > 0 && container < ceiling)
+        ceiling = container;
+    if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > ceiling) {
+        limit.rlim_cur = ceiling;
+        setrlimit(RLIMIT_DATA, &limit);
+    }
+#endif
+}
+
 [[noreturn]] static void run_worker(PROCESS_FILE &worker)
 {
     // A worker stops at once when told to; the parent reaps it and cleans up after it.
@@ -42,12 +69,27 @@ void set_pool_signals_blocked(bool blocked)
     signal(SIGINT, SIG_DFL);
     set_pool_signals_blocked(false);
     GL_param.mypid = getpid();
+    GL_param.environment_fault = false;
     const QString file_name = GL_param.input_files.at(GL_param.last_file_index);
     elog.log("INFO: processing file = " + file_name + "\n");
-    const int result = worker.start(GL_param.input_path, file_name);
+    limit_worker_memory();
+    int result;
+    try {
+        result = worker.start(GL_param.input_path, file_name);
+    } catch (const std::bad_alloc &) {
+        elog.log("ERROR: out of memory\n");
+        recover_worker(getpid()); // what this worker left: a begun publication is finished
+        result = exit_status::FAILED;
+    }
+    // A full disk or a failing device is no fault of the file: it stays for the next run.
+    if (result == exit_status::FAILED && GL_param.environment_fault)
+        result = exit_status::RETRY_LATER;
     elog.debug(1, QString("Info: Process %1 will finish work and was happy to work for you :-)\n")
                       .arg(getpid()));
-    exit(result);
+    // Without the destructors of the parent's state: freeing the listing would copy its
+    // shared pages, a cost that grows with the number of files listed.
+    fflush(nullptr);
+    _exit(result);
 }
 
 void fork_new_process()
@@ -100,6 +142,8 @@ bool count_worker(int pid, int status, const QString &file_name)
         elog.log(QString("ERROR: Prozess %1 abgebrochen durch Signal %2\n").arg(pid).arg(WTERMSIG(status)));
     } else {
         succeeded = code == 0;
+        if (code == exit_status::RETRY_LATER)
+            elog.log(QString("INFO: %1 stays for the next run: its conversion failed for a reason outside the file\n").arg(file_name));
         if (code == exit_status::NO_DESCRIPTION)
             GL_param.files_no_description += 1;
         if (code == exit_status::FAILED || code == exit_status::NO_DESCRIPTION)
@@ -134,8 +178,17 @@ void sigchld_handler(int sig)
     if (pid < 0)
         elog.log("ERROR: in waitpid()\n");
     errno = saved_errno;
-    signal(sig, sigchld_handler);
+    install_sigchld_handler();
+    (void)sig;
     set_pool_signals_blocked(false);
+}
+
+void install_sigchld_handler()
+{
+    struct sigaction action = {};
+    action.sa_handler = sigchld_handler;
+    action.sa_mask = pool_signals();
+    sigaction(SIGCHLD, &action, nullptr);
 }
 
 static void log_summary()

@@ -16,6 +16,9 @@ enum : int {
     FORK_FAILED = 8,
     /// A worker's file matches no description.
     NO_DESCRIPTION = 22,
+    /// A worker failed for a reason outside its file (no space, quota, I/O error, a
+    /// read-only file system): the file is not quarantined.
+    RETRY_LATER = 75,
 };
 } // namespace exit_status
 

@@ -1,5 +1,6 @@
 #include "gl_param.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <cerrno>
@@ -69,7 +70,8 @@ GL_PARAM::GL_PARAM()
       files_left(0),
       input_bytes(0),
       files_quarantined(0),
-      dry_run(false)
+      dry_run(false),
+      environment_fault(false)
 {
     elog.debug(3, "CALLED: GL_PARAM::GL_PARAM()\n");
 }
@@ -121,6 +123,9 @@ static int metrics_file_error(const QByteArray &path)
         return ENOENT;
     if (stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode))
         return EISDIR;
+    // A link or a device node would be replaced by a regular file.
+    if (lstat(path.constData(), &st) == 0 && !S_ISREG(st.st_mode))
+        return NOT_REGULAR_FILE;
     const int slash = path.lastIndexOf('/');
     const QByteArray dir = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
     if (stat(dir.constData(), &st) != 0)
@@ -185,6 +190,9 @@ void GL_PARAM::check_keep_directories()
         if (!fault.isEmpty())
             refuse(QString("ERROR: %1 directory %2 cannot be used: %3\n").arg(d.role, d.path, fault));
     }
+    // The next run would take the outputs for inputs.
+    if (same_directory(output_path, input_path))
+        refuse(QString("ERROR: output directory %1 cannot be used: it is the input directory\n").arg(QDir::cleanPath(output_path)));
 }
 
 int GL_PARAM::parse_options(int argc, char **argv)
@@ -231,7 +239,7 @@ int GL_PARAM::parse_options(int argc, char **argv)
         case 'm': {
             const int err = metrics_file_error(optarg);
             if (err != 0)
-                refuse(QString("ERROR: metrics file %1 cannot be written: %2\n").arg(QFile::decodeName(optarg), strerror(err)));
+                refuse(QString("ERROR: metrics file %1 cannot be written: %2\n").arg(QFile::decodeName(optarg), system_reason(err)));
             metrics_file = QFile::decodeName(optarg);
             break;
         }
@@ -253,7 +261,7 @@ int GL_PARAM::parse_options(int argc, char **argv)
         }
         default:
             elog.log("ERROR: not expected option found in argument list\n");
-            elog.log("HINT: see\n  Option -h\nto get some help\n\n");
+            elog.log_lines("HINT: see\n  Option -h\nto get some help\n\n");
             exit(exit_status::BAD_COMMAND_LINE);
         }
     }
@@ -265,19 +273,19 @@ int GL_PARAM::read_configuration_file()
 {
     elog.debug(3, "CALLED: GL_PARAM::read_configuration()\n");
     const QByteArray name = QFile::encodeName(configuration_file);
-    elog.debug(4, QString::asprintf("parsing file \"%s\"\n", name.constData()));
+    elog.debug(4, QString("parsing file \"%1\"\n").arg(configuration_file));
 
     FILE *file = fopen(name.constData(), "rb");
     if (!file) {
         const int err = errno;
-        elog.log(QString::asprintf("ERROR: could not open configuration file \"%s\"\n", name.constData()));
+        elog.log(QString("ERROR: could not open configuration file \"%1\"\n").arg(configuration_file));
         elog.log(QString::asprintf("ERROR: system strerror() %s\n", strerror(err)));
         return exit_status::CONFIG_UNREADABLE;
     }
     elog.debug(5, "DEBUG: start parsing\n");
     if (parse_configuration(file) != 0) {
         fclose(file);
-        elog.log(QString::asprintf("ERROR: during global_parse() - file was: \"%s\"\n", name.constData()));
+        elog.log(QString("ERROR: during global_parse() - file was: \"%1\"\n").arg(configuration_file));
         return exit_status::CONFIG_INVALID;
     }
     elog.debug(5, "DEBUG: end parsing\n");
@@ -294,7 +302,7 @@ void GL_PARAM::dump()
     QString banner;
     for (const char *line : VERSION_BANNER)
         banner += QString::fromLatin1(line) + "\n";
-    elog.log(banner);
+    elog.log_lines(banner);
     elog.log("INFO: debug_level: " + QString::number(debug_level) + "\n");
     elog.log("INFO: mypid: " + QString::number(mypid) + "\n");
     elog.log("INFO: parallel processes: " + QString::number(parallel_processes) + "\n");

@@ -60,6 +60,8 @@ public:
     int files_quarantined;
     /// Show what a run would do, and do nothing (-n).
     bool dry_run;
+    /// A worker met a failure of the environment rather than of its file (see log_reason).
+    bool environment_fault;
 
 private:
     void check_keep_directories();

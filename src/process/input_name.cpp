@@ -15,7 +15,8 @@ QDateTime stamp_from_name(const QString &file_name)
 {
     // A Perl-style engine: its greedy ".*" takes the last stamp group of the name,
     // where QRegExp's captures would take the first.
-    static const QRegularExpression own(RX_INPUT_FILE_DATE);
+    // A file name may hold a line feed, which "." must match as any other byte.
+    static const QRegularExpression own(RX_INPUT_FILE_DATE, QRegularExpression::DotMatchesEverythingOption);
     // Type letter, begin date and time, optional offset, "-", optional end date, end
     // time, optional offset.
     static const QRegularExpression three_gpp(QStringLiteral(

@@ -2,9 +2,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cerrno>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "attribute.h"
@@ -12,6 +15,7 @@
 #include "elog.h"
 #include "gl_param.h"
 #include "move_file.h"
+#include "safe_open.h"
 #include "shard.h"
 
 static QString journal_name(long pid)
@@ -22,27 +26,30 @@ static QString journal_name(long pid)
 // Names are kept relative to the input and output directories, which another host may
 // mount elsewhere. Fields are separated by NUL bytes, which no name holds: what becomes
 // of the input ("0" kept, "1" removed, "a" and the archive relative to the input
-// directory), the input file, then the temporary and the final name of each output file.
-int write_journal(ATTRIBUTE *inputfile, const QString &file_name, bool remove_input, const QString &archive)
+// directory), the input file, "=" and the input's identity (journals of older versions
+// lack it), then the temporary and the final name of each output file.
+int write_journal(ATTRIBUTE *inputfile, const QString &file_name, const FILE_IDENTITY &identity,
+                  bool remove_input, const QString &archive)
 {
     const int prefix = GL_param.output_path.size() + 1;
     QByteArray fate = remove_input ? "1" : "0";
     if (remove_input && !archive.isEmpty())
         fate = "a" + QFile::encodeName(QDir(GL_param.input_path).relativeFilePath(QDir(archive).absolutePath()));
-    QByteArray record = fate + '\0' + QFile::encodeName(file_name);
+    QByteArray record = fate + '\0' + QFile::encodeName(file_name) + '\0' + '=' + identity.text();
     for (ATTRIBUTE *m = inputfile->child; m; m = m->next) {
         record += '\0' + QFile::encodeName(temporary_name(m->output_name, getpid()).mid(prefix));
         record += '\0' + QFile::encodeName(m->output_name.mid(prefix));
     }
     const QString name = journal_name(getpid());
-    QFile::remove(name);
-    QFile journal(name);
-    const bool ok = journal.open(QIODevice::WriteOnly | QIODevice::NewOnly)
-                    && journal.write(record) == record.size() && journal.flush()
-                    && fsync(journal.handle()) == 0 && sync_directory(name);
+    const QByteArray path = QFile::encodeName(name);
+    unlink(path.constData()); // left by a dead process whose tag was ours
+    DATA_FILE journal(create_new(path));
+    journal.append(record);
+    errno = EIO; // a short write sets none
+    const bool ok = journal.finish() && sync_directory(name);
     if (!ok) {
-        log_write_failed(name, errno);
-        journal.remove();
+        log_write_failed(name, journal.error() != 0 ? journal.error() : errno);
+        unlink(path.constData());
     }
     return ok ? 0 : 1;
 }
@@ -52,52 +59,143 @@ void remove_journal()
     QFile::remove(journal_name(getpid()));
 }
 
+/// What a journal asks for, once every name in it has been checked.
+struct JOURNAL {
+    QByteArray fate;
+    QByteArray input;
+    bool has_identity = false;
+    FILE_IDENTITY identity;
+    /// The temporary and the final name of each output file, in the output directory.
+    QList<QPair<QByteArray, QByteArray>> outputs;
+    QString archive;
+};
+
+static bool plain_name(const QByteArray &name)
+{
+    return !name.isEmpty() && name != "." && name != ".." && !name.contains('/');
+}
+
+static bool same_file(const QString &a, const QString &b)
+{
+    struct stat sa, sb;
+    return stat(QFile::encodeName(a).constData(), &sa) == 0 && stat(QFile::encodeName(b).constData(), &sb) == 0
+           && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+/// Reads the journal of the process tagged tag. Anyone who can write the output directory
+/// can plant one: every name must be a plain file name, every temporary name the one that
+/// process gives its final name, and an archive this run's. Empty, or why it is refused.
+static QString read_journal(const QString &path, const QString &tag, JOURNAL &j)
+{
+    static const qint64 MAX_SIZE = 1 << 20;
+    const int fd = open_existing(QFile::encodeName(path));
+    if (fd < 0)
+        return system_reason(errno);
+    QFile file;
+    QByteArray bytes;
+    if (file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        bytes = file.read(MAX_SIZE + 1);
+    if (bytes.size() > MAX_SIZE)
+        return "it is too large";
+    QList<QByteArray> fields = bytes.split('\0');
+    if (fields.size() >= 3 && fields[2].startsWith('=')) {
+        j.has_identity = j.identity.parse(fields.takeAt(2).mid(1));
+        if (!j.has_identity)
+            return "its input identity is malformed";
+    }
+    if (fields.size() < 2 || fields.size() % 2 != 0)
+        return "it is incomplete";
+    j.fate = fields[0];
+    j.input = fields[1];
+    if (!plain_name(j.input))
+        return "its input is not a plain file name";
+    for (int i = 2; i + 1 < fields.size(); i += 2) {
+        if (!plain_name(fields[i + 1]) || fields[i] != "." + fields[i + 1] + "." + tag.toUtf8() + ".part")
+            return "its output names are not plain file names of this process";
+        j.outputs << qMakePair(fields[i], fields[i + 1]);
+    }
+    if (j.fate.startsWith('a')) {
+        j.archive = GL_param.input_path + "/" + QFile::decodeName(j.fate.mid(1));
+        if (GL_param.archive_path.isEmpty() || !same_file(j.archive, GL_param.archive_path))
+            return "its archive is not this run's archive directory";
+    } else if (j.fate != "0" && j.fate != "1") {
+        return "its input's fate is unknown";
+    }
+    return QString();
+}
+
+/// Moves one output to its final name, as its process would have. A temporary file that
+/// is gone was published, whether or not a loader has taken the final file since; a final
+/// name that is a hard link of its temporary file is a publication that was interrupted
+/// between link() and unlink(). False, with the reason logged, when the name is taken.
+static bool finish_output(const QByteArray &temporary, const QByteArray &final_name)
+{
+    struct stat ts, fs;
+    if (lstat(temporary.constData(), &ts) != 0)
+        return true;
+    if (lstat(final_name.constData(), &fs) == 0 && fs.st_dev == ts.st_dev && fs.st_ino == ts.st_ino)
+        return unlink(temporary.constData()) == 0 || errno == ENOENT;
+    if (rename_no_replace(temporary, final_name) == 0)
+        return true;
+    const int err = errno;
+    if (err == EEXIST)
+        log_exists(QFile::decodeName(final_name));
+    else
+        log_write_failed(QFile::decodeName(final_name), err);
+    return false;
+}
+
 /// Moves what is left of a dead process's output to its final names and removes its
 /// input, as the process would have done; an output name taken meanwhile keeps the input.
-static void finish_publication(const QString &journal_path)
+/// False when the journal is refused and stays, with its process's temporary files.
+static bool finish_publication(const QString &journal_path, const QString &tag)
 {
-    QFile journal(journal_path);
-    if (!journal.open(QIODevice::ReadOnly))
-        return;
-    QList<QByteArray> fields = journal.readAll().split('\0');
-    journal.close();
-    bool complete = fields.size() >= 2 && fields.size() % 2 == 0;
-    const QByteArray output = QFile::encodeName(GL_param.output_path + "/");
-    for (int i = 2; complete && i + 1 < fields.size(); i += 2) {
-        fields[i].prepend(output);
-        fields[i + 1].prepend(output);
-        if (QFile::exists(QFile::decodeName(fields[i])) && rename_no_replace(fields[i], fields[i + 1]) != 0) {
-            log_exists(QFile::decodeName(fields[i + 1]));
-            complete = false;
-        }
-        complete = complete && QFile::exists(QFile::decodeName(fields[i + 1]));
+    JOURNAL j;
+    const QString refused = read_journal(journal_path, tag, j);
+    if (!refused.isEmpty()) {
+        elog.log(QString("ERROR: journal %1 refused: %2 - left in place\n").arg(journal_path, refused));
+        return false;
     }
+    bool complete = true;
+    const QByteArray output = QFile::encodeName(GL_param.output_path + "/");
+    for (const auto &names : j.outputs)
+        complete = finish_output(output + names.first, output + names.second) && complete;
     if (complete) {
         sync_directory(journal_path);
-        const QString input = GL_param.input_path + "/" + QFile::decodeName(fields[1]);
-        if (fields[0] == "1" && QFile::exists(input))
+        const QString input = GL_param.input_path + "/" + QFile::decodeName(j.input);
+        const bool exists = QFileInfo::exists(input);
+        if (exists && j.fate != "0" && j.has_identity && !still_names(QFile::encodeName(input), j.identity))
+            log_replaced(QFile::decodeName(j.input));
+        else if (exists && j.fate == "1")
             delete_file(input);
-        if (fields[0].startsWith('a') && QFile::exists(input))
-            move_into(input, GL_param.input_path + "/" + QFile::decodeName(fields[0].mid(1)));
+        else if (exists && !j.archive.isEmpty())
+            move_into(input, j.archive);
         elog.log(QString("INFO: finished the interrupted conversion of %1\n").arg(input));
     }
-    journal.remove();
+    QFile::remove(journal_path);
+    return true;
 }
 
 /// Finishes the journals, then removes the temporary files, of the processes whose tag
-/// matches the pattern.
+/// matches the pattern; a refused journal keeps its process's temporary files.
 static void recover(const QString &tag_pattern)
 {
-    const QRegularExpression journal("^\\.strandor\\." + tag_pattern + "\\.journal$");
+    const QRegularExpression journal("^\\.strandor\\.(" + tag_pattern + ")\\.journal$");
     const QRegularExpression part("^\\..+\\." + tag_pattern + "\\.part$");
     QDir output(GL_param.output_path);
     const QStringList names = output.entryList({".*"}, QDir::Files | QDir::Hidden | QDir::System);
-    for (const QString &name : names)
-        if (journal.match(name).hasMatch())
-            finish_publication(output.filePath(name));
-    for (const QString &name : names)
-        if (part.match(name).hasMatch())
+    QStringList kept;
+    for (const QString &name : names) {
+        const QRegularExpressionMatch found = journal.match(name);
+        if (found.hasMatch() && !finish_publication(output.filePath(name), found.captured(1)))
+            kept << "." + found.captured(1) + ".part";
+    }
+    for (const QString &name : names) {
+        if (!part.match(name).hasMatch())
+            continue;
+        if (std::none_of(kept.begin(), kept.end(), [&](const QString &end) { return name.endsWith(end); }))
             output.remove(name);
+    }
 }
 
 void recover_worker(long pid)

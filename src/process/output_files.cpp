@@ -17,6 +17,7 @@
 #include "gl_param.h"
 #include "input_name.h"
 #include "publication.h"
+#include "safe_open.h"
 #include "shard.h"
 
 QString temporary_name(const QString &final_name, long pid)
@@ -28,6 +29,11 @@ QString temporary_name(const QString &final_name, long pid)
 void log_exists(const QString &path)
 {
     elog.log(QString("ERROR: file %1 already exists - aborting \n").arg(path));
+}
+
+void log_replaced(const QString &file_name)
+{
+    elog.log(QString("INFO: %1 was replaced during its conversion - the new file stays for the next run\n").arg(file_name));
 }
 
 static bool mask_names_source(const QString &mask)
@@ -141,7 +147,7 @@ static int create_output_file(ATTRIBUTE *inputfile, ATTRIBUTE *m, const QString 
     const QString temp = temporary_name(path, getpid());
     const QByteArray temp_name = QFile::encodeName(temp);
     unlink(temp_name.constData()); // left by a dead process whose tag was ours
-    const int fd = open(temp_name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = create_new(temp_name);
     if (fd < 0) {
         const int err = errno;
         elog.log(QString("ERROR: could not open file %1\n").arg(path));
@@ -286,6 +292,14 @@ bool sync_directory(const QString &path)
     return ok;
 }
 
+/// Recovery takes a temporary file that is gone for one that was published: the journal
+/// goes first, so that a kill during the roll-back leaves a name in the way, never a loss.
+void PROCESS_FILE::roll_back(ATTRIBUTE *inputfile, int published)
+{
+    remove_journal();
+    discard_output_files(inputfile, published);
+}
+
 int PROCESS_FILE::publish_output_files(ATTRIBUTE *inputfile)
 {
     int published = 0;
@@ -300,7 +314,7 @@ int PROCESS_FILE::publish_output_files(ATTRIBUTE *inputfile)
             } else {
                 log_write_failed(m->output_name, err);
             }
-            discard_output_files(inputfile, published);
+            roll_back(inputfile, published);
             return 1;
         }
     }
@@ -312,7 +326,7 @@ int PROCESS_FILE::publish_output_files(ATTRIBUTE *inputfile)
             continue;
         if (!sync_directory(m->output_name)) {
             log_write_failed(m->output_name, errno);
-            discard_output_files(inputfile, published);
+            roll_back(inputfile, published);
             return 1;
         }
         synced << directory;

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "attribute.h"
@@ -30,7 +31,11 @@ int PROCESS_FILE::start(QString input_directory, QString file_name)
     elog.debug(3, "CALLED: PROCESS_FILE::start()\n");
     const QString input_name = input_directory + "/" + file_name;
     source_name = file_name;
-    const int input = open(QFile::encodeName(input_name).constData(), O_RDONLY | O_CLOEXEC);
+    // A link to a FIFO would block the worker for ever, and a device is no measurement file.
+    const int input = open_existing(QFile::encodeName(input_name), true);
+    struct stat st;
+    if (input >= 0 && fstat(input, &st) == 0)
+        input_identity = FILE_IDENTITY::of(st);
     if (input < 0) {
         const int err = errno;
         elog.log("ERROR: opening file " + input_name + "\n");
@@ -116,13 +121,19 @@ int PROCESS_FILE::finish(ATTRIBUTE *inputfile, const QString &input_name)
     // At debug level 0 the input goes: removed, or moved to the archive.
     const bool remove_input = GL_param.debug_level == 0;
     const QString archive = remove_input ? GL_param.archive_path : QString();
-    if (write_journal(inputfile, source_name, remove_input, archive) != 0) {
+    if (write_journal(inputfile, source_name, input_identity, remove_input, archive) != 0) {
         discard_output_files(inputfile, 0);
         return exit_status::FAILED;
     }
     if (publish_output_files(inputfile) != 0) {
         remove_journal();
         return exit_status::FAILED;
+    }
+    // A file delivered again under the same name during the conversion is not this one.
+    if (remove_input && !still_names(QFile::encodeName(input_name), input_identity)) {
+        log_replaced(source_name);
+        remove_journal();
+        return exit_status::OK;
     }
     if (!archive.isEmpty() && !move_into(input_name, archive)) {
         remove_journal();

@@ -3,6 +3,8 @@
 
 #include <QString>
 
+#include "safe_open.h"
+
 class ATTRIBUTE;
 
 /// Converts one input file inside one worker process.
@@ -26,8 +28,11 @@ public:
 
     /// The input file's name, without its directory.
     QString source_name;
+    /// The input file as it was opened: only that file is removed or archived.
+    FILE_IDENTITY input_identity;
 
 private:
+    void roll_back(ATTRIBUTE *inputfile, int published);
     static bool has_measurements(const ATTRIBUTE *inputfile);
     QString output_file_name(ATTRIBUTE *m) const;
     void set_file_time(const QString &file_name);

@@ -5,6 +5,7 @@
 #include <QString>
 
 class ATTRIBUTE;
+struct FILE_IDENTITY;
 
 // Output is written under hidden temporary names and published by a rename that never
 // replaces a file, with a journal that lets the next run finish a publication that a
@@ -18,12 +19,16 @@ int rename_no_replace(const QByteArray &from, const QByteArray &to);
 bool sync_directory(const QString &path);
 /// "already exists": an output file of that name is in the way.
 void log_exists(const QString &path);
+/// The input's name now names another file, which the next run converts.
+void log_replaced(const QString &file_name);
 
 /// The journal of a publication: written before the first output file is moved to its
 /// final name, removed when the input file is gone, so that a worker killed in between
 /// leaves a record from which the next run finishes its work. An input that goes is
-/// removed, or moved to archive when that is not empty.
-int write_journal(ATTRIBUTE *inputfile, const QString &file_name, bool remove_input, const QString &archive);
+/// removed, or moved to archive when that is not empty, and only while its name still
+/// names the file of that identity.
+int write_journal(ATTRIBUTE *inputfile, const QString &file_name, const FILE_IDENTITY &identity,
+                  bool remove_input, const QString &archive);
 void remove_journal();
 /// Finishes the publication of a dead worker of this run and removes its temporary files.
 void recover_worker(long pid);

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "data_file.h"
+#include "safe_open.h"
 #include "elog.h"
 #include "exit_status.h"
 #include "gl_param.h"
@@ -65,9 +66,17 @@ QString process_tag_pattern(long pid)
     return QRegularExpression::escape(host_name()) + tail + QString::number(pid);
 }
 
+/// The lock file, created if it is new, never through a link planted in its place, and
+/// only if it is a regular file. 0666 less the umask: a group that shares the directory
+/// shares the lock, instead of locking itself out.
 static int open_lock_file(const QString &path)
 {
-    return open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    const QByteArray name = QFile::encodeName(path);
+    const int flags = O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    int fd = open(name.constData(), flags | O_CREAT | O_EXCL, 0666);
+    if (fd < 0 && errno == EEXIST)
+        fd = open(name.constData(), flags);
+    return fd < 0 ? fd : checked_regular(fd);
 }
 
 /// The id of the input directory and shard: the one in the lock file, or a new one that
@@ -94,9 +103,10 @@ int lock_shard()
     const QString shard = shard_name();
     QString path = GL_param.input_path + ".strandor." + shard + ".lock";
     int fd = open_lock_file(path);
-    if (fd < 0 && (errno == EROFS || errno == EACCES || errno == EPERM)) {
-        // A read-only input directory (its files are kept): the lock goes to the output
-        // directory, under a name that stands for the input directory.
+    if (fd < 0 && errno == EROFS) {
+        // An input directory on a read-only file system (its files are kept): the lock goes
+        // to the output directory, under a name that stands for the input directory. Any
+        // other failure ends the run: two runs with different locks would convert at once.
         const QByteArray input = QFile::encodeName(QFileInfo(GL_param.input_path).canonicalFilePath());
         path = GL_param.output_path + QString(".strandor.%1.%2.lock").arg(fnv1a_32(input), 8, 16, QChar('0')).arg(shard);
         fd = open_lock_file(path);

@@ -1,0 +1,116 @@
+#!/bin/bash
+# Shared directories and bad moments: nothing planted is trusted, and a file replaced, a
+# full disk or a run killed at the wrong moment loses nothing.
+. "$(dirname "$0")/lib.sh"
+SHIM=${SHIM:?path of the test shim}
+export ASAN_OPTIONS="${ASAN_OPTIONS:-}:verify_asan_link_order=0"
+chmod 755 "$WORK"
+conf2() { # two measurements of each input
+    printf '%s\n' 'GLOBALS { }' 'INPUTFILE "xml" {' \
+        'GENERATES MEASUREMENT { MEASUREMENTNAME "v" GRANULARITY EVENT MATCH { NEEDS "v" } COLUMNS { ATTRIBUTE ( "v" ) "v" } }' \
+        'GENERATES MEASUREMENT { MEASUREMENTNAME "w" GRANULARITY EVENT MATCH { NEEDS "v" } COLUMNS { ATTRIBUTE ( "v" ) "w" } } }' \
+        >"$CASE/strandor.conf"
+}
+OUTS="2401010001_E_v_.data 2401010001_E_w_.data"
+# unlucky NAME SHIM [OPTION...]: one input converted by one worker under the shim.
+unlucky() {
+    new_case "$1"; conf2
+    printf '<d><v>old</v></d>' >"$CASE/input/a_20240101_0001.xml"
+    STRANDOR_SHIM=$2 LD_PRELOAD=$SHIM convert -t 1 "${@:3}"
+}
+
+# A file delivered again under the same name while it is converted stays for the next run.
+STRANDOR_SHIM_RUN="echo new >$WORK/new && mv $WORK/new $WORK/replaced/input/a_20240101_0001.xml" unlucky replaced renameat2:1:run
+expect_run replaced 0 "INFO: a_20240101_0001.xml was replaced during its conversion - the new file stays for the next run"
+expect_file "replaced: the new file stays" "$CASE/input/a_20240101_0001.xml" 'new\n'
+expect_file "replaced: the old file converted" "$CASE/output/2401010001_E_v_.data" 'v\nold\n'
+# Without RENAME_NOREPLACE, killed between link() and unlink(): the run finishes the publication.
+STRANDOR_SHIM_NO_NOREPLACE=1 unlucky no-noreplace link:1:kill
+expect_run no-noreplace 1 "INFO: finished the interrupted conversion of $CASE/input//a_20240101_0001.xml"
+expect_listing "no-noreplace: both published" "$CASE/output" "$OUTS"
+expect_listing "no-noreplace: input removed" "$CASE/input" ""
+# The run killed once both outputs are published, which a loader takes before the next run:
+# the input is not converted twice.
+unlucky loaded renameat2:2:killrun
+rm "$CASE"/output/*.data
+convert -t 1
+expect_run loaded 0 "INFO: finished the interrupted conversion of $CASE/input//a_20240101_0001.xml" "Info (0/0) Prozesse erfolgreich konvertiert"
+expect_listing "loaded: nothing converted again" "$CASE/output" ""
+# A full disk is no fault of the file: it is not quarantined.
+mkdir -p "$WORK/q"
+unlucky full-disk fsync:1:28 -e "$WORK/q"
+expect_failed full-disk 1 a_20240101_0001.xml "HINT: No space left on device" \
+    "INFO: a_20240101_0001.xml stays for the next run: its conversion failed for a reason outside the file"
+expect_listing "full disk: no quarantine" "$WORK/q" ""
+
+# Planted links: a lock file and a metrics file that lead elsewhere, a journal naming a file
+# outside the input directory. Each victim stays as it is.
+new_case planted
+counter_conf "$CASE/strandor.conf"
+echo victim >"$WORK/victim.txt"
+ln -s ../../victim.txt "$CASE/input/.strandor.0of1.lock"
+convert
+expect_run "planted lock" 1 "ERROR: could not open lock file $CASE/input/.strandor.0of1.lock: Too many levels of symbolic links"
+rm "$CASE/input/.strandor.0of1.lock"
+convert
+printf '1\0../../victim.txt' >"$CASE/output/.strandor.h.0of1.$(cat "$CASE/input/.strandor.0of1.lock").7.journal"
+convert
+expect_run "planted journal" 0 "ERROR: journal $CASE/output/.strandor.h.0of1.$(cat "$CASE/input/.strandor.0of1.lock").7.journal refused: its input is not a plain file name - left in place"
+ln -s "$WORK/victim.txt" "$WORK/link.prom"
+mkfifo "$WORK/pipe"
+for m in "$WORK/link.prom" "$WORK/pipe"; do
+    convert -m "$m"
+    expect_run "-m $m" 4 "ERROR: metrics file $m cannot be written: not a regular file" "ERROR: aborting program"
+done
+expect_file "victim untouched" "$WORK/victim.txt" 'victim\n'
+expect_listing "planted journal left in place" "$CASE/output" ".strandor.h.0of1.$(cat "$CASE/input/.strandor.0of1.lock").7.journal"
+run_strandor -c "$CASE/strandor.conf" -i "$CASE/input" -o "$CASE/input/"
+expect_run "-o = -i" 4 "ERROR: output directory $CASE/input cannot be used: it is the input directory"
+
+# A link to a FIFO fails its file; the run goes on.
+new_case fifo
+counter_conf "$CASE/strandor.conf"
+ln -s "$WORK/pipe" "$CASE/input/a_20240101_0001.xml"
+printf '<d><v>1</v></d>' >"$CASE/input/b_20240101_0002.xml"
+run_in_case timeout 60 "$STRANDOR" -c "$CASE/strandor.conf" -i "$CASE/input" -o "$CASE/output"
+expect_run fifo 1 "ERROR: opening file $CASE/input//a_20240101_0001.xml" "HINT: not a regular file" \
+    "Info (1/2) Prozesse erfolgreich konvertiert"
+
+# Stopped at moments of the start-up (listing 20,000 files) and of the pool: always the
+# stop's status, summary and metrics.
+new_case stop
+counter_conf "$CASE/strandor.conf"
+perl -e 'for (1 .. 20000) { open(my $f, ">", sprintf("%s/f%05d_20240101_0001.xml", $ARGV[0], $_)) }' "$CASE/input"
+for delay in 0 0.01 0.02 0.04 0.06 0.08 0.1 0.12; do
+    ( cd "$CASE" && exec "$STRANDOR" -c strandor.conf -i input -o output -m "$CASE/m.prom" 2>stderr ) &
+    # From the moment the stop signals are blocked, at the start of main().
+    wait_until grep -q '^SigBlk:.*14002$' /proc/$!/status
+    sleep $delay; kill -TERM $!; wait $!; STATUS=$?
+    strip_log "$CASE/stderr" >"$CASE/log"
+    expect_run "stop after $delay s" 143 "Info: Main Program terminated"
+    grep -qx 'strandor_exit_status{shard="0/1"} 143' "$CASE/m.prom" && ok || fail "stop after $delay s: metrics"
+done
+
+# Other members of the group share the lock; a run whose input directory it cannot write at
+# -d 0 refuses to start.
+if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
+    as() { setpriv --reuid="$1" --regid=4000 --clear-groups -- sh -c 'umask 002 && exec "$@"' - "${@:2}"; }
+    cp "$STRANDOR" "$WORK/strandor" # the build tree may be closed to other users
+    new_case group
+    counter_conf "$CASE/strandor.conf"
+    corpus "$CASE/input" 2 1
+    chgrp -R 4000 "$CASE" && chmod -R 2775 "$CASE" && chmod 664 "$CASE"/input/*
+    run_in_case as 4001 "$WORK/strandor" -c strandor.conf -i input -o output -d 1
+    [ "$(stat -c %a "$CASE/input/.strandor.0of1.lock")" = 664 ] && ok || fail "group: lock mode"
+    as 4001 python3 -c 'import fcntl, sys, time; f = open(sys.argv[1], "r+"); fcntl.lockf(f, fcntl.LOCK_EX); time.sleep(60)' \
+        "$CASE/input/.strandor.0of1.lock" & holder=$!
+    sleep 0.5
+    run_in_case as 4002 "$WORK/strandor" -c strandor.conf -i input -o output
+    expect_run "group: one lock" 3 "ERROR: another strandor run is converting shard 0/1 of input/ - aborting"
+    kill $holder
+    chmod 755 "$CASE/input"
+    run_in_case as 4002 "$WORK/strandor" -c strandor.conf -i input -o output
+    expect_run "input not writable" 1 "ERROR: input directory input is not writable - converted files could not be removed"
+    expect_listing "input not writable: nothing touched" "$CASE/input" "f00001_20000101_0001.xml f00001_20000101_0002.xml"
+else echo "SKIP: not root, or no setpriv: the second user's cases are not run"; fi
+finish

@@ -1,0 +1,73 @@
+// Preloaded into strandor by the tests: fails or interrupts one system call of a worker at
+// an exact moment, and can take RENAME_NOREPLACE away as NFS does.
+//   STRANDOR_SHIM=CALL:N:ACTION  at the Nth CALL (fsync, link, unlink, renameat2) of a worker:
+//     kill     kill the worker right after the call
+//     killrun  kill the whole run (the worker's parent) and the worker right after it
+//     run      run the shell command STRANDOR_SHIM_RUN before the call
+//     <errno>  fail the call with that errno
+//   STRANDOR_SHIM_NO_NOREPLACE=1  renameat2 with flags fails with EINVAL
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <unistd.h>
+
+static pid_t main_pid = getpid(); // set at each exec; a worker is a fork
+static int calls;
+
+template <class Call>
+static int hook(const char *name, Call real)
+{
+    char call[32], action[32];
+    int n = 0;
+    const char *spec = getenv("STRANDOR_SHIM");
+    if (!spec || getpid() == main_pid || sscanf(spec, "%31[^:]:%d:%31s", call, &n, action) != 3
+        || strcmp(call, name) != 0 || ++calls != n)
+        return real();
+    if (strcmp(action, "run") == 0 && system(getenv("STRANDOR_SHIM_RUN")) != 0)
+        fprintf(stderr, "shim: command failed\n");
+    if (action[0] >= '0' && action[0] <= '9') {
+        errno = atoi(action);
+        return -1;
+    }
+    const int rc = real();
+    if (strcmp(action, "killrun") == 0)
+        kill(getppid(), SIGKILL);
+    if (strncmp(action, "kill", 4) == 0)
+        raise(SIGKILL);
+    return rc;
+}
+
+template <class F>
+static F next(const char *name)
+{
+    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+extern "C" int fsync(int fd)
+{
+    return hook("fsync", [&] { return next<int (*)(int)>("fsync")(fd); });
+}
+
+extern "C" int link(const char *from, const char *to)
+{
+    return hook("link", [&] { return next<int (*)(const char *, const char *)>("link")(from, to); });
+}
+
+extern "C" int unlink(const char *path)
+{
+    return hook("unlink", [&] { return next<int (*)(const char *)>("unlink")(path); });
+}
+
+extern "C" int renameat2(int from_dir, const char *from, int to_dir, const char *to, unsigned flags)
+{
+    if (flags != 0 && getenv("STRANDOR_SHIM_NO_NOREPLACE")) {
+        errno = EINVAL;
+        return -1;
+    }
+    return hook("renameat2", [&] {
+        return next<int (*)(int, const char *, int, const char *, unsigned)>("renameat2")(from_dir, from, to_dir, to, flags);
+    });
+}
