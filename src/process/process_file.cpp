@@ -63,6 +63,7 @@ int PROCESS_FILE::start(QString input_directory, QString file_name)
         parsed = XML_READER(&handler).parse(stream);
         if (!stream.fault().isEmpty())
             elog.log(QString("ERROR: could not read %1: %2\n").arg(input_name, stream.fault()));
+        note_environment_fault(stream.read_error());
         close(input);
     }
     if (!parsed) {

@@ -47,6 +47,7 @@ bool INPUT_STREAM::refill()
         n = ::read(fd, raw.get() + left, RAW_SIZE - left);
     while (n < 0 && errno == EINTR);
     if (n < 0) {
+        read_errno = errno;
         fail(QString::fromLocal8Bit(strerror(errno)));
         return false;
     }

@@ -25,6 +25,8 @@ public:
     bool compressed() const { return gzip; }
     /// Why reading failed, for the log ("compressed data truncated"); empty while it has not.
     const QString &fault() const { return why; }
+    /// The errno of a failed read() (EIO of a failing disk, say), or 0.
+    int read_error() const { return read_errno; }
 
 private:
     bool refill();
@@ -42,6 +44,7 @@ private:
     bool member_ended = false;
     z_stream zs{};
     QString why;
+    int read_errno = 0;
 };
 
 #endif
