@@ -3,6 +3,7 @@
 #include <QDir>
 
 #include <csignal>
+#include <malloc.h>
 #include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -124,6 +125,11 @@ int main(int argc, char **argv)
     install_sigchld_handler();
     GL_param.processes_running = 0;
     list_input_files(dir);
+    // QDir keeps the information of every entry it listed. Dropped and given back, so that a
+    // fork copies page tables, and a worker's end tears them down, only for what the run
+    // still needs: otherwise each file would cost in proportion to the files listed.
+    dir.refresh();
+    malloc_trim(0);
     elog.log(QString("INFO: strandor will execute %1 processes parallel\n").arg(GL_param.parallel_processes));
 
     // A stop that came during the start-up is taken here, before any worker starts.
