@@ -39,8 +39,11 @@ max_children=0 fds_seen=""
 while kill -0 $parent 2>/dev/null; do
     children=$(ps --ppid $parent -o pid= 2>/dev/null | wc -l)
     [ "$children" -gt "$max_children" ] && max_children=$children
-    fds=$(ls /proc/$parent/fd 2>/dev/null | wc -l)
-    [ "$fds" -gt 0 ] && fds_seen="$fds_seen $fds"
+    # Counted while the pool runs: the start-up opens the configuration and the listing,
+    # and a sanitizer's leak check reads files at the end.
+    fds=$(grep -q 'will execute' "$CASE/stderr" && ! grep -q 'Main Program terminated' "$CASE/stderr" &&
+        ls /proc/$parent/fd 2>/dev/null | wc -l)
+    [ "${fds:-0}" -gt 0 ] && fds_seen="$fds_seen $fds"
     sleep 0.05
 done
 wait $parent; STATUS=$?; strip_log "$CASE/stderr" >"$CASE/log"
