@@ -159,7 +159,7 @@ bool count_worker(int pid, int status, const QString &file_name)
     return succeeded;
 }
 
-void sigchld_handler(int sig)
+void sigchld_handler(int)
 {
     set_pool_signals_blocked(true);
     elog.debug(3, "CALLED: sigchld_handler()\n");
@@ -178,8 +178,6 @@ void sigchld_handler(int sig)
     if (pid < 0)
         elog.log("ERROR: in waitpid()\n");
     errno = saved_errno;
-    install_sigchld_handler();
-    (void)sig;
     set_pool_signals_blocked(false);
 }
 
