@@ -36,6 +36,14 @@ rm "$CASE"/output/*.data
 convert -t 1
 expect_run loaded 0 "INFO: finished the interrupted conversion of $CASE/input//a_20240101_0001.xml" "Info (0/0) Prozesse erfolgreich konvertiert"
 expect_listing "loaded: nothing converted again" "$CASE/output" ""
+# The run killed before its journal is written, or before it is in place: nothing was
+# published, and nothing is left. (The third write is the journal's, after two outputs.)
+for at in write:3 rename:1; do
+    unlucky "journal-$at" $at:die
+    convert -t 1
+    expect_run "journal-$at" 0 "Info (1/1) Prozesse erfolgreich konvertiert"
+    expect_listing "journal-$at: converted once" "$CASE/output" "$OUTS"
+done
 # A full disk is no fault of the file: it is not quarantined.
 mkdir -p "$WORK/q"
 unlucky full-disk fsync:1:28 -e "$WORK/q"

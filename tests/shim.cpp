@@ -1,6 +1,8 @@
 // Preloaded into strandor by the tests: fails or interrupts one system call of a worker at
 // an exact moment, and can take RENAME_NOREPLACE away as NFS does.
-//   STRANDOR_SHIM=CALL:N:ACTION  at the Nth CALL (fsync, link, unlink, renameat2) of a worker:
+//   STRANDOR_SHIM=CALL:N:ACTION  at the Nth CALL (fsync, link, unlink, rename, renameat2,
+//   write) of a worker:
+//     die      kill the whole run and the worker right before the call
 //     kill     kill the worker right after the call
 //     killrun  kill the whole run (the worker's parent) and the worker right after it
 //     run      run the shell command STRANDOR_SHIM_RUN before the call
@@ -28,6 +30,10 @@ static int hook(const char *name, Call real)
         return real();
     if (strcmp(action, "run") == 0 && system(getenv("STRANDOR_SHIM_RUN")) != 0)
         fprintf(stderr, "shim: command failed\n");
+    if (strcmp(action, "die") == 0) {
+        kill(getppid(), SIGKILL);
+        raise(SIGKILL);
+    }
     if (action[0] >= '0' && action[0] <= '9') {
         errno = atoi(action);
         return -1;
@@ -59,6 +65,16 @@ extern "C" int link(const char *from, const char *to)
 extern "C" int unlink(const char *path)
 {
     return hook("unlink", [&] { return next<int (*)(const char *)>("unlink")(path); });
+}
+
+extern "C" ssize_t write(int fd, const void *data, size_t size)
+{
+    return hook("write", [&] { return int(next<ssize_t (*)(int, const void *, size_t)>("write")(fd, data, size)); });
+}
+
+extern "C" int rename(const char *from, const char *to)
+{
+    return hook("rename", [&] { return next<int (*)(const char *, const char *)>("rename")(from, to); });
 }
 
 extern "C" int renameat2(int from_dir, const char *from, int to_dir, const char *to, unsigned flags)

@@ -40,15 +40,22 @@ int write_journal(ATTRIBUTE *inputfile, const QString &file_name, const FILE_IDE
         record += '\0' + QFile::encodeName(temporary_name(m->output_name, getpid()).mid(prefix));
         record += '\0' + QFile::encodeName(m->output_name.mid(prefix));
     }
+    // Written beside its name and renamed, so that a journal is complete whenever it
+    // exists: a process killed while writing it leaves a draft, which recovery removes.
     const QString name = journal_name(getpid());
     const QByteArray path = QFile::encodeName(name);
+    const QByteArray draft = path + ".new";
     unlink(path.constData()); // left by a dead process whose tag was ours
-    DATA_FILE journal(create_new(path));
+    unlink(draft.constData());
+    DATA_FILE journal(create_new(draft));
     journal.append(record);
     errno = EIO; // a short write sets none
-    const bool ok = journal.finish() && sync_directory(name);
+    const bool written = journal.finish();
+    const int err = journal.error() != 0 ? journal.error() : errno;
+    const bool ok = written && rename(draft.constData(), path.constData()) == 0 && sync_directory(name);
     if (!ok) {
-        log_write_failed(name, journal.error() != 0 ? journal.error() : errno);
+        log_write_failed(name, written ? errno : err);
+        unlink(draft.constData());
         unlink(path.constData());
     }
     return ok ? 0 : 1;
@@ -181,7 +188,7 @@ static bool finish_publication(const QString &journal_path, const QString &tag)
 static void recover(const QString &tag_pattern)
 {
     const QRegularExpression journal("^\\.strandor\\.(" + tag_pattern + ")\\.journal$");
-    const QRegularExpression part("^\\..+\\." + tag_pattern + "\\.part$");
+    const QRegularExpression part("^\\..+\\." + tag_pattern + "\\.part$|^\\.strandor\\." + tag_pattern + "\\.journal\\.new$");
     QDir output(GL_param.output_path);
     const QStringList names = output.entryList({".*"}, QDir::Files | QDir::Hidden | QDir::System);
     QStringList kept;
