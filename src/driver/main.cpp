@@ -1,12 +1,15 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 
+#include <algorithm>
 #include <csignal>
 #include <malloc.h>
 #include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "attribute.h"
 #include "elog.h"
@@ -19,13 +22,23 @@
 #include "shard.h"
 #include "worker_pool.h"
 
-/// The files of this run's shard, each with its size; files still young may still be
-/// being delivered, and are left for the next run.
-static void list_input_files(const QDir &dir)
+/// The files of this run's shard, each with its size, in the order of their names, case
+/// ignored; files still young may still be being delivered, and are left for the next run.
+/// Listed one entry at a time: only the names and sizes stay, packed, so that a fork and a
+/// worker's end cost nothing in proportion to the files listed.
+static void list_input_files(const QString &path)
 {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     const qint64 min_age = qint64(GL_param.min_age) * 1000;
-    for (const QFileInfo &file : dir.entryInfoList()) {
+    struct LISTED {
+        QString key;
+        QString name;
+        qint64 size;
+    };
+    std::vector<LISTED> listed;
+    for (QDirIterator it(path, QDir::Files); it.hasNext();) {
+        it.next();
+        const QFileInfo file = it.fileInfo();
         const QString name = file.fileName();
         if (!in_own_shard(name))
             continue;
@@ -34,8 +47,18 @@ static void list_input_files(const QDir &dir)
             GL_param.files_left += 1;
             continue;
         }
-        GL_param.input_files << name;
-        GL_param.input_sizes << file.size();
+        listed.push_back({name.toLower(), name, file.size()});
+    }
+    std::sort(listed.begin(), listed.end(), [](const LISTED &a, const LISTED &b) {
+        const int c = a.key.compare(b.key);
+        return c != 0 ? c < 0 : a.name < b.name;
+    });
+    GL_param.input_files.reserve(int(listed.size()));
+    GL_param.input_sizes.reserve(int(listed.size()));
+    for (LISTED &file : listed) {
+        file.key.clear();
+        GL_param.input_files << std::move(file.name);
+        GL_param.input_sizes << file.size;
     }
 }
 
@@ -92,10 +115,7 @@ int main(int argc, char **argv)
     if (GL_param.debug_level != 0)
         ATTRIBUTE().dump(GL_param.description_root, 0); // the node called on plays no part
 
-    QDir dir(QString(""));
-    dir.setFilter(QDir::Files);
-    dir.setPath(GL_param.input_path);
-    if (!dir.exists()) {
+    if (!QDir(GL_param.input_path).exists()) {
         elog.log("ERROR: input path " + GL_param.input_path + " does not exist\n");
         end_run(exit_status::FAILED);
     }
@@ -114,7 +134,7 @@ int main(int argc, char **argv)
         signal(SIGTERM, SIG_DFL);
         signal(SIGINT, SIG_DFL);
         set_pool_signals_blocked(false);
-        list_input_files(dir);
+        list_input_files(GL_param.input_path);
         dry_run();
     }
     const int locked = lock_shard();
@@ -124,12 +144,8 @@ int main(int argc, char **argv)
     recover_leftovers();
     install_sigchld_handler();
     GL_param.processes_running = 0;
-    list_input_files(dir);
-    // QDir keeps the information of every entry it listed. Dropped and given back, so that a
-    // fork copies page tables, and a worker's end tears them down, only for what the run
-    // still needs: otherwise each file would cost in proportion to the files listed.
-    dir.refresh();
-    malloc_trim(0);
+    list_input_files(GL_param.input_path);
+    malloc_trim(0); // what the listing freed, so that forks do not carry it
     elog.log(QString("INFO: strandor will execute %1 processes parallel\n").arg(GL_param.parallel_processes));
 
     // A stop that came during the start-up is taken here, before any worker starts.
