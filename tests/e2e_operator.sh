@@ -85,4 +85,15 @@ run_strandor -c "$CASE/bad.conf"
 expect_run "syntax hint" 6 "syntax error in line 2" \
     "HINT: unexpected granularity, expected MEASUREMENTNAME, GRANULARITY, MATCH, COLUMNS or }" "HINT: did you mean GRANULARITY?"
 
+# With the default directories, in a mount namespace of its own, the lock file lies inside
+# the input directory.
+new_case default-directories; counter_conf "$CASE/strandor.conf"
+if unshare -m true 2>/dev/null; then
+    run_in_case unshare -m sh -c 'mount -t tmpfs none /opt && mkdir -p /opt/strandor/input /opt/strandor/output &&
+        echo "<d><v>1</v></d>" >/opt/strandor/input/a_20240101_0001.xml && "$0" -c strandor.conf; s=$?; find /opt | sort >tree; exit $s' "$STRANDOR"
+    expect_status "default directories" 0
+    expect_file "default directories: the lock file inside the input directory" "$CASE/tree" \
+        '/opt\n/opt/strandor\n/opt/strandor/input\n/opt/strandor/input/.strandor.0of1.lock\n/opt/strandor/output\n/opt/strandor/output/2401010001_E_v_.data\n'
+else skip "no private mount namespace here: the default directories are not tried"; fi
+
 finish

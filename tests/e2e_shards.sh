@@ -9,7 +9,7 @@ corpus "$WORK/corpus" 6 1000000 1995
 
 # Host names and pid namespaces of their own where this machine lets us make them.
 unshare --uts --pid --fork --mount-proc true 2>/dev/null && NS=yes ||
-    { NS=no; echo "SKIP: no pid and UTS namespaces here (unshare not permitted): instances share this host's name"; }
+    { NS=no; skip "no pid and UTS namespaces here (unshare not permitted): instances share this host's name"; }
 # as_host HOST COMMAND...: COMMAND as pid 1 of a namespace on host HOST, where possible.
 as_host() { if [ $NS = yes ]; then unshare --uts --pid --fork --mount-proc sh -c 'hostname "$0" && exec "$@"' "$@"; else shift; "$@"; fi; }
 # instance DIR K/N HOST: one run in the background over DIR; sets PID and LOG.
@@ -66,7 +66,7 @@ if read_only true 2>/dev/null; then
     run_in_case read_only "$STRANDOR" -c "$WORK/strandor.conf" -i "$CASE/input" -o "$CASE/nowhere" -d 1
     expect_run "read-only input, no output directory" 1 \
         "ERROR: could not open lock file $CASE/nowhere/$lock: No such file or directory"
-else echo "SKIP: no read-only bind mount here"; fi
+else skip "no read-only bind mount here: the read-only input directory is not tried"; fi
 
 # An instance is killed alone or with its workers at a moment set by its round (so that a
 # failure can be replayed), then its shard is rerun on another host while the same shard of
@@ -85,8 +85,12 @@ settled() {
     [ -z "$(ls "$1/input" | sed -E 's/^f[0-9]+_[0-9]{2}([0-9]{6})_([0-9]{4}).xml$/\1\2_E_v_.data/' | comm -12 - <(echo "$outs"))" ]
 }
 dir=$WORK/kills
+# The kill delays come from a seed: a failure is replayed with the seed it printed.
+SEED=${SEED:-$(date +%s)}
+echo "kill delays from SEED=$SEED"
+RANDOM=$SEED
 for round in $(seq 1 "${KILL_ROUNDS:-8}"); do
-    k=$(((round / 2) % 2)) delay=$(printf '0.%02d' $((round * 37 % 100)))
+    k=$(((round / 2) % 2)) delay=$(printf '0.%02d' $((RANDOM % 100)))
     fresh "$dir"
     setsid "$STRANDOR" -c "$WORK/strandor.conf" -i "$dir/input" -o "$dir/output" -t 2 -s $k/2 2>/dev/null & PID=$!
     sleep "$delay"

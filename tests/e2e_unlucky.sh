@@ -44,6 +44,29 @@ for at in write:3 rename:1; do
     expect_run "journal-$at" 0 "Info (1/1) Prozesse erfolgreich konvertiert"
     expect_listing "journal-$at: converted once" "$CASE/output" "$OUTS"
 done
+# A rename that fails after the first output is published takes that one back.
+unlucky rename-fails renameat2:2:5
+expect_failed rename-fails 1 a_20240101_0001.xml "ERROR: could not write file $CASE/output//2401010001_E_w_.data" \
+    "HINT: Input/output error"
+# A worker killed between its renames and the removal of its input: the parent that reaps it
+# finishes its journal.
+unlucky reaped renameat2:2:kill
+expect_run reaped 1 "INFO: finished the interrupted conversion of $CASE/input//a_20240101_0001.xml"
+expect_listing "reaped: published" "$CASE/output" "$OUTS"
+expect_listing "reaped: input removed" "$CASE/input" ""
+# Without open file description locks the lock is the process's own, and still excludes.
+new_case no-ofd
+counter_conf "$CASE/strandor.conf"
+corpus "$CASE/input" 1 1
+: >"$CASE/input/.strandor.0of1.lock"
+python3 -c 'import fcntl, sys, time; f = open(sys.argv[1], "r+"); fcntl.lockf(f, fcntl.LOCK_EX); time.sleep(60)' \
+    "$CASE/input/.strandor.0of1.lock" & holder=$!
+sleep 0.5
+STRANDOR_SHIM_NO_OFD=1 LD_PRELOAD=$SHIM convert
+expect_run "no OFD locks: held" 3 "ERROR: another strandor run is converting shard 0/1 of $CASE/input/ - aborting"
+kill $holder
+STRANDOR_SHIM_NO_OFD=1 LD_PRELOAD=$SHIM convert
+expect_run "no OFD locks: free" 0 "Info (1/1) Prozesse erfolgreich konvertiert"
 # A full disk is no fault of the file: it is not quarantined.
 mkdir -p "$WORK/q"
 unlucky full-disk fsync:1:28 -e "$WORK/q"
@@ -120,5 +143,5 @@ if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
     run_in_case as 4002 "$WORK/strandor" -c strandor.conf -i input -o output
     expect_run "input not writable" 1 "ERROR: input directory input is not writable - converted files could not be removed"
     expect_listing "input not writable: nothing touched" "$CASE/input" "f00001_20000101_0001.xml f00001_20000101_0002.xml"
-else echo "SKIP: not root, or no setpriv: the second user's cases are not run"; fi
+else skip "not root, or no setpriv: the second user's cases are not run"; fi
 finish

@@ -10,6 +10,8 @@ WORK=$(mktemp -d "${TMPDIR:-/tmp}/strandor-test.XXXXXX")
 trap 'chmod -R u+w "$WORK" 2>/dev/null; rm -rf "$WORK"' EXIT
 
 ok()   { PASSED=$((PASSED + 1)); }
+# skip WHY: a part that cannot run here says so; the suite lists it again at its end.
+skip() { echo "SKIP: $*"; [ -z "${SKIPS:-}" ] || echo "$(basename "$0" .sh): $*" >>"$SKIPS"; }
 fail() { FAILED=$((FAILED + 1)); echo "FAIL: $*" >&2; }
 
 # The log without its "[pid] yyyy.MM.dd hh:mm:ss " prefixes.

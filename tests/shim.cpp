@@ -8,11 +8,14 @@
 //     run      run the shell command STRANDOR_SHIM_RUN before the call
 //     <errno>  fail the call with that errno
 //   STRANDOR_SHIM_NO_NOREPLACE=1  renameat2 with flags fails with EINVAL
+//   STRANDOR_SHIM_NO_OFD=1  fcntl(F_OFD_SETLK) fails with EINVAL, as on kernels before 3.15
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cstdarg>
+#include <fcntl.h>
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -86,4 +89,33 @@ extern "C" int renameat2(int from_dir, const char *from, int to_dir, const char 
     return hook("renameat2", [&] {
         return next<int (*)(int, const char *, int, const char *, unsigned)>("renameat2")(from_dir, from, to_dir, to, flags);
     });
+}
+
+// fcntl takes one argument after the command; every command strandor uses passes a pointer or an int.
+static int fcntl_hook(const char *name, int fd, int cmd, va_list ap)
+{
+    void *arg = va_arg(ap, void *);
+    if (cmd == F_OFD_SETLK && getenv("STRANDOR_SHIM_NO_OFD")) {
+        errno = EINVAL;
+        return -1;
+    }
+    return next<int (*)(int, int, ...)>(name)(fd, cmd, arg);
+}
+
+extern "C" int fcntl(int fd, int cmd, ...)
+{
+    va_list ap;
+    va_start(ap, cmd);
+    const int rc = fcntl_hook("fcntl", fd, cmd, ap);
+    va_end(ap);
+    return rc;
+}
+
+extern "C" int fcntl64(int fd, int cmd, ...)
+{
+    va_list ap;
+    va_start(ap, cmd);
+    const int rc = fcntl_hook("fcntl64", fd, cmd, ap);
+    va_end(ap);
+    return rc;
 }

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "elog.h"
+#include "file_path.h"
 #include "exit_status.h"
 #include "gl_param.h"
 #include "move_file.h"
@@ -126,7 +127,7 @@ void fork_new_process()
 /// once its worker has ended and its output is gone.
 static void quarantine(const QString &file_name)
 {
-    const QString path = GL_param.input_path + "/" + file_name;
+    const QString path = join_path(GL_param.input_path, file_name);
     if (!GL_param.quarantine_path.isEmpty() && QFile::exists(path) && move_into(path, GL_param.quarantine_path))
         GL_param.files_quarantined += 1;
 }

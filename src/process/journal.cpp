@@ -13,6 +13,7 @@
 #include "attribute.h"
 #include "data_file.h"
 #include "elog.h"
+#include "file_path.h"
 #include "gl_param.h"
 #include "move_file.h"
 #include "safe_open.h"
@@ -20,7 +21,7 @@
 
 static QString journal_name(long pid)
 {
-    return GL_param.output_path + "/.strandor." + process_tag(pid) + ".journal";
+    return join_path(GL_param.output_path, ".strandor." + process_tag(pid) + ".journal");
 }
 
 // Names are kept relative to the input and output directories, which another host may
@@ -122,7 +123,7 @@ static QString read_journal(const QString &path, const QString &tag, JOURNAL &j)
         j.outputs << qMakePair(fields[i], fields[i + 1]);
     }
     if (j.fate.startsWith('a')) {
-        j.archive = GL_param.input_path + "/" + QFile::decodeName(j.fate.mid(1));
+        j.archive = join_path(GL_param.input_path, QFile::decodeName(j.fate.mid(1)));
         if (GL_param.archive_path.isEmpty() || !same_file(j.archive, GL_param.archive_path))
             return "its archive is not this run's archive directory";
     } else if (j.fate != "0" && j.fate != "1") {
@@ -164,9 +165,11 @@ static bool finish_publication(const QString &journal_path, const QString &tag)
         return false;
     }
     bool complete = true;
-    const QByteArray output = QFile::encodeName(GL_param.output_path + "/");
-    for (const auto &names : j.outputs)
-        complete = finish_output(output + names.first, output + names.second) && complete;
+    for (const auto &names : j.outputs) {
+        const QByteArray temporary = QFile::encodeName(join_path(GL_param.output_path, QFile::decodeName(names.first)));
+        const QByteArray final_name = QFile::encodeName(join_path(GL_param.output_path, QFile::decodeName(names.second)));
+        complete = finish_output(temporary, final_name) && complete;
+    }
     if (complete) {
         sync_directory(journal_path);
         const QString input = GL_param.input_path + "/" + QFile::decodeName(j.input);

@@ -7,12 +7,13 @@
 #include <unistd.h>
 
 #include "elog.h"
+#include "file_path.h"
 #include "publication.h"
 
 bool move_into(const QString &path, const QString &directory)
 {
     const QString source = QDir::cleanPath(path);
-    const QString target = QDir::cleanPath(directory + "/" + source.mid(source.lastIndexOf('/') + 1));
+    const QString target = QDir::cleanPath(join_path(directory, source.mid(source.lastIndexOf('/') + 1)));
     const QByteArray from = QFile::encodeName(source);
     QString name = target;
     // Bounded, so that a directory full of one name cannot keep a run busy.

@@ -112,6 +112,7 @@ QString PROCESS_FILE::output_file_name(ATTRIBUTE *m) const
         return GL_param.output_path + "/" + fill_positions(file_name, values);
     for (int i = 0; i < 4; ++i)
         file_name = fill_placeholder(file_name, values[i]);
+    // Spelled as the log has always shown output names: "out//name" for -o out.
     return GL_param.output_path + "/" + file_name;
 }
 

@@ -13,6 +13,7 @@
 #include "data_file.h"
 #include "safe_open.h"
 #include "elog.h"
+#include "file_path.h"
 #include "exit_status.h"
 #include "gl_param.h"
 
@@ -101,14 +102,14 @@ static bool take_id(int fd, const QString &path)
 int lock_shard()
 {
     const QString shard = shard_name();
-    QString path = GL_param.input_path + ".strandor." + shard + ".lock";
+    QString path = join_path(GL_param.input_path, ".strandor." + shard + ".lock");
     int fd = open_lock_file(path);
     if (fd < 0 && errno == EROFS) {
         // An input directory on a read-only file system (its files are kept): the lock goes
         // to the output directory, under a name that stands for the input directory. Any
         // other failure ends the run: two runs with different locks would convert at once.
         const QByteArray input = QFile::encodeName(QFileInfo(GL_param.input_path).canonicalFilePath());
-        path = GL_param.output_path + QString(".strandor.%1.%2.lock").arg(fnv1a_32(input), 8, 16, QChar('0')).arg(shard);
+        path = join_path(GL_param.output_path, QString(".strandor.%1.%2.lock").arg(fnv1a_32(input), 8, 16, QChar('0')).arg(shard));
         fd = open_lock_file(path);
     }
     if (fd < 0) {
