@@ -1,29 +1,12 @@
 #include "attribute.h"
 
+#include "column_kinds.h"
 #include "constants.h"
 #include "elog.h"
 
 ATTRIBUTE::ATTRIBUTE()
     : next(nullptr), child(nullptr), type(0), sub_type(0), file(nullptr), regexp(nullptr), pointer_count(0), satisfied(false)
 {
-}
-
-bool is_column_type(int type)
-{
-    switch (type) {
-    case tok::ATTRIBUTE:
-    case tok::ATTRIBUTE_BOOL:
-    case tok::ATTRIBUTE_CONVERT:
-    case tok::ATTRIBUTE_REGEXP:
-    case tok::UTC_FILESTAMP:
-    case tok::ATTRIBUTE_ARG:
-    case tok::LISTATTRIBUTE:
-    case tok::LISTINDEX:
-    case tok::MAPATTRIBUTE:
-        return true;
-    default:
-        return false;
-    }
 }
 
 ATTRIBUTE *ATTRIBUTE::find(int wanted)
@@ -62,25 +45,26 @@ static QString granularity_line(int sub_type)
     }
 }
 
-static QString convert_line(const ATTRIBUTE *n)
+/// A column's dump line: its kind's, with the argument and the name put in, in one pass, so
+/// that a "%1" inside a user's text stays literal.
+static QString column_line(const COLUMN_KIND &kind, const ATTRIBUTE *n)
 {
-    switch (n->sub_type) {
-    case tok::MS_TO_UTC:
-        return QString("ATTRIBUTE_CONVERT MS_TO_UTC( POINTER ) %1\n").arg(n->text);
-    case tok::MS_TO_LOCAL:
-        return QString("ATTRIBUTE_CONVERT MS_TO_LOCAL( POINTER ) %1\n").arg(n->text);
-    case tok::STRING_TO_LOCAL:
-        return QString("ATTRIBUTE_CONVERT STRING_TO_LOCAL( POINTER, %1 ) %2\n").arg(n->argument, n->text);
-    case tok::STRING_TO_UTC:
-        return QString("ATTRIBUTE_CONVERT STRING_TO_UTC( POINTER, %1 ) %2\n").arg(n->argument, n->text);
-    default:
-        return "ERROR: undefined subtype for ATTRIBUTE_CONVERT\n";
+    const QString format = QString::fromLatin1(kind.dump);
+    QString line;
+    for (int i = 0; i < format.size(); ++i) {
+        if (format[i] == '%' && i + 1 < format.size() && (format[i + 1] == '1' || format[i + 1] == '2')) {
+            line += format[++i] == '1' ? n->argument : n->text;
+            continue;
+        }
+        line += format[i];
     }
+    return line + "\n";
 }
 
-// Two-value lines use the multi-argument arg(), so a "%1" inside a user's text stays literal.
 static QString dump_line(const ATTRIBUTE *n)
 {
+    if (const COLUMN_KIND *kind = column_kind(n->type, n->sub_type))
+        return column_line(*kind, n);
     switch (n->type) {
     case tok::INPUTFILE: return QString("INPUTFILE = %1\n").arg(n->text);
     case tok::MEASUREMENT: return "MEASUREMENT\n";
@@ -91,19 +75,7 @@ static QString dump_line(const ATTRIBUTE *n)
     case tok::VOID: return "VOID\n";
     case tok::POINTER: return QString("POINTER = %1\n").arg(n->text);
     case tok::COLUMNS: return "COLUMNS\n";
-    case tok::ATTRIBUTE: return QString("ATTRIBUTE ( POINTER ) %1\n").arg(n->text);
-    case tok::ATTRIBUTE_BOOL:
-        return QString("ATTRIBUTE_BOOL ( POINTER, \"%1\" ) %2\n").arg(n->argument, n->text);
-    case tok::ATTRIBUTE_CONVERT: return convert_line(n);
-    case tok::ATTRIBUTE_REGEXP:
-        return QString("ATTRIBUTE_REGEXP ( POINTER, \"%1\" ) %2\n").arg(n->argument, n->text);
-    case tok::UTC_FILESTAMP: return QString("UTC_FILESTAMP %1\n").arg(n->text);
-    case tok::ATTRIBUTE_ARG:
-        return QString("ATTRIBUTE_ARG ( POINTER, \"%1\" ) %2\n").arg(n->argument, n->text);
-    case tok::LISTATTRIBUTE: return QString("LISTATTRIBUTE ( POINTER ) %1\n").arg(n->text);
-    case tok::LISTINDEX: return QString("LISTINDEX %1\n").arg(n->text);
-    case tok::MAPATTRIBUTE:
-        return QString("MAPATTRIBUTE ( POINTER, \"%1\" ) ( LOOKUP ) %2\n").arg(n->argument, n->text);
+    case tok::ATTRIBUTE_CONVERT: return "ERROR: undefined subtype for ATTRIBUTE_CONVERT\n";
     case tok::LOOKUP: return QString("LOOKUP ( POINTER, \"%1\" )\n").arg(n->argument);
     default: return QString("undefined ATTRIBUTE type = %1\n").arg(n->type);
     }

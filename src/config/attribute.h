@@ -36,7 +36,4 @@ public:
     bool satisfied;
 };
 
-/// True for the nine kinds that may stand in a COLUMNS block.
-bool is_column_type(int type);
-
 #endif

@@ -5,6 +5,7 @@
 #include <QVector>
 
 #include "attribute.h"
+#include "column_kinds.h"
 #include "elog.h"
 #include "gl_param.h"
 #include "global_parser.h"
@@ -289,3 +290,24 @@ SAME_CODE(COLUMNS) SAME_CODE(ATTRIBUTE) SAME_CODE(ATTRIBUTE_BOOL) SAME_CODE(ATTR
 SAME_CODE(ATTRIBUTE_REGEXP) SAME_CODE(UTC_FILESTAMP) SAME_CODE(MS_TO_UTC) SAME_CODE(MS_TO_LOCAL)
 SAME_CODE(STRING_TO_LOCAL) SAME_CODE(STRING_TO_UTC) SAME_CODE(ATTRIBUTE_ARG)
 SAME_CODE(LISTATTRIBUTE) SAME_CODE(LISTINDEX) SAME_CODE(MAPATTRIBUTE)
+
+// Every column keyword of the grammar has its row in the table of kinds, and every row's
+// token is a column keyword of the grammar.
+constexpr int GRAMMAR_COLUMN_TOKENS[] = {TOK_ATTRIBUTE, TOK_ATTRIBUTE_BOOL, TOK_ATTRIBUTE_CONVERT,
+    TOK_ATTRIBUTE_REGEXP, TOK_UTC_FILESTAMP, TOK_ATTRIBUTE_ARG, TOK_LISTATTRIBUTE, TOK_LISTINDEX, TOK_MAPATTRIBUTE};
+constexpr bool kinds_match_grammar()
+{
+    for (int token : GRAMMAR_COLUMN_TOKENS) {
+        if (!is_kind_token(token))
+            return false;
+    }
+    for (const COLUMN_KIND &kind : COLUMN_KINDS) {
+        bool found = false;
+        for (int token : GRAMMAR_COLUMN_TOKENS)
+            found = found || token == kind.token;
+        if (!found)
+            return false;
+    }
+    return true;
+}
+static_assert(kinds_match_grammar(), "the table of column kinds and the grammar's column keywords differ");

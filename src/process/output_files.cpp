@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "attribute.h"
+#include "column_kinds.h"
 #include "constants.h"
 #include "data_file.h"
 #include "elog.h"

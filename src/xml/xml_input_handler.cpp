@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "attribute.h"
+#include "column_kinds.h"
 #include "constants.h"
 #include "data_file.h"
 #include "elog.h"
@@ -40,9 +41,9 @@ void XMLInputHandler::startDocument(const XML_INTERN &intern)
     separator = GL_param.column_separator.toUtf8();
     record_separator = DEFAULT_RECORD_SEPARATOR.toUtf8();
     plans.clear();
-    has_map_columns = false;
+    starts_without_attributes = false;
     for (ATTRIBUTE *m = GL_param.current_inputfile->child; m; m = m->next) {
-        Plan plan{m, nullptr, nullptr, {}, {}, {}, {}, {}, {}, {}};
+        Plan plan{m, nullptr, nullptr, {}, {}, {}, {}, {}, {}};
         if (m->type == tok::MEASUREMENT) {
             plan.columns = m->find(tok::COLUMNS);
             plan.match = m->find(tok::MATCH);
@@ -50,11 +51,7 @@ void XMLInputHandler::startDocument(const XML_INTERN &intern)
         for (ATTRIBUTE *col = plan.columns ? plan.columns->child : nullptr; col; col = col->next) {
             Column column;
             column.node = col;
-            column.field = col->type == tok::UTC_FILESTAMP   ? Field::FileStamp
-                           : col->type == tok::LISTATTRIBUTE ? Field::ListItem
-                           : col->type == tok::LISTINDEX     ? Field::ListIndex
-                           : is_column_type(col->type)       ? Field::Value
-                                                             : Field::Unknown;
+            column.kind = column_kind(col->type, col->sub_type);
             column.path = resolve_path(col->child, intern);
             column.argument = col->argument.toUtf8();
             if (col->type == tok::ATTRIBUTE_ARG || col->type == tok::MAPATTRIBUTE)
@@ -68,7 +65,7 @@ void XMLInputHandler::startDocument(const XML_INTERN &intern)
                     column.lookup_path = resolve_path(column.lookup->child, intern);
                     column.lookup_attribute = intern(column.lookup->argument.toUtf8());
                 }
-                has_map_columns = true;
+                starts_without_attributes = true;
             }
             // Reserved buffers keep their memory when emptied, so values allocate only to grow.
             col->result.reserve(16);
@@ -79,20 +76,17 @@ void XMLInputHandler::startDocument(const XML_INTERN &intern)
         for (ATTRIBUTE *n = plan.match ? plan.match->child : nullptr; n; n = n->next)
             plan.needs.push_back(Need{n, resolve_path(n->child, intern)});
         for (Column &column : plan.column_list) {
-            const int type = column.node->type;
-            if (type == tok::ATTRIBUTE_ARG || !is_column_type(type))
+            if (column.kind->takes & TAKES_AT_START)
                 plan.start_columns.push_back(&column);
-            if (type == tok::MAPATTRIBUTE)
-                plan.map_columns.push_back(&column);
-            if (type != tok::ATTRIBUTE_ARG && type != tok::UTC_FILESTAMP && type != tok::LISTINDEX)
+            if (column.kind->takes & TAKES_AT_END)
                 plan.end_columns.push_back(&column);
-            if (type == tok::LISTATTRIBUTE)
+            if (column.kind->field == FIELD::LIST_ITEM)
                 plan.list_columns.push_back(&column);
         }
         for (const Column &column : plan.column_list) {
-            if (column.field == Field::Value)
+            if (column.kind->field == FIELD::VALUE)
                 plan.plain_fields.push_back(&column.node->result);
-            else if (column.field == Field::FileStamp)
+            else if (column.kind->field == FIELD::FILE_STAMP)
                 plan.plain_fields.push_back(&file_stamp);
         }
         if (plan.plain_fields.size() != plan.column_list.size())
@@ -148,10 +142,8 @@ bool XMLInputHandler::startElement(const XML_NAME &qName, const AttributeView &a
     }
     element_stack.push_back(qName);
     character_buffer = std::string_view();
-    if (has_map_columns)
-        return start_with_maps(atts);
-    // Only ARGATTRIBUTE columns take values at an element start, and they read attributes.
-    if (atts.count == 0)
+    // Without look-ups, only columns that read attributes act at an element start.
+    if (atts.count == 0 && !starts_without_attributes)
         return true;
     for (Plan &plan : plans) {
         if (!columns_found(plan) || !take_attributes(plan, atts))
@@ -160,35 +152,24 @@ bool XMLInputHandler::startElement(const XML_NAME &qName, const AttributeView &a
     return true;
 }
 
-// Look-ups act at every element start, with attributes or without.
-bool XMLInputHandler::start_with_maps(const AttributeView &atts)
-{
-    for (Plan &plan : plans) {
-        if (!columns_found(plan) || (atts.count != 0 && !take_attributes(plan, atts)))
-            return false;
-        for (Column *column : plan.map_columns) {
-            if (!start_map(*column, atts))
-                return false;
-        }
-    }
-    return true;
-}
-
 bool XMLInputHandler::take_attributes(Plan &plan, const AttributeView &atts)
 {
     for (Column *column : plan.start_columns) {
         ATTRIBUTE *col = column->node;
-        if (col->type == tok::ATTRIBUTE_ARG) {
-            if (!has_element_path(col))
+        if (col->type == tok::MAPATTRIBUTE) {
+            if (!start_map(*column, atts))
                 return false;
-            const char *value;
-            int size;
-            // Of several attributes with that local name the last one wins.
-            if (is_pointer_matching(column->path) && atts.last_value(column->attribute, &value, &size))
-                assign_bytes(col->result, value, size);
-        } else if (!is_column_type(col->type)) {
-            elog.log("ERROR: unexpected type in XMLInputHandler::startElement()\n");
+            continue;
         }
+        if (atts.count == 0)
+            continue;
+        if (!has_element_path(col))
+            return false;
+        const char *value;
+        int size;
+        // Of several attributes with that local name the last one wins.
+        if (is_pointer_matching(column->path) && atts.last_value(column->attribute, &value, &size))
+            assign_bytes(col->result, value, size);
     }
     return true;
 }
@@ -284,28 +265,20 @@ bool XMLInputHandler::endElement(const XML_NAME &qName)
 bool XMLInputHandler::evaluate_columns(Plan &plan)
 {
     for (Column *column : plan.end_columns) {
-        switch (column->node->type) {
-        case tok::ATTRIBUTE:
-        case tok::ATTRIBUTE_BOOL:
-        case tok::ATTRIBUTE_CONVERT:
-        case tok::ATTRIBUTE_REGEXP:
-        case tok::LISTATTRIBUTE:
-            if (!has_element_path(column->node))
-                return false;
-            if (is_pointer_matching(column->path))
-                evaluate_column(*column);
-            break;
-        case tok::MAPATTRIBUTE:
+        if (column->node->type == tok::MAPATTRIBUTE) {
             if (!end_map(*column))
                 return false;
-            break;
-        default:
-            elog.log("ERROR: unexpected type in XMLInputHandler::endElement()\n");
+            continue;
         }
+        if (!has_element_path(column->node))
+            return false;
+        if (is_pointer_matching(column->path))
+            evaluate_column(*column);
     }
     return true;
 }
 
+/// The value of a column that takes it at an element end, from the element's text.
 void XMLInputHandler::evaluate_column(Column &column)
 {
     ATTRIBUTE *col = column.node;
@@ -412,16 +385,12 @@ void XMLInputHandler::reset_needs(Plan &plan)
 /// A list item or LISTINDEX field of the record for item (-1 without list columns).
 void XMLInputHandler::write_list_field(DATA_FILE &out, const Column &column, long item)
 {
-    if (column.field == Field::ListItem) {
+    if (column.kind->field == FIELD::LIST_ITEM) {
         if (item >= 0 && size_t(item) < column.items.size())
             out.append(column.list_text.constData() + column.items[size_t(item)].first, column.items[size_t(item)].second);
-    } else if (column.field == Field::ListIndex) {
-        if (item >= 0) {
-            char digits[24];
-            out.append(digits, snprintf(digits, sizeof digits, "%ld", item + 1));
-        }
-    } else {
-        elog.log("ERROR: missing ATTRIBUTE type in XMLInputHandler::write_output_files()\n");
+    } else if (item >= 0) {
+        char digits[24];
+        out.append(digits, snprintf(digits, sizeof digits, "%ld", item + 1));
     }
 }
 
@@ -452,9 +421,9 @@ int XMLInputHandler::write_output_files(Plan &plan)
     }
     for (size_t item = 0; item < records; ++item) {
         for (const Column &column : plan.column_list) {
-            if (column.field == Field::Value)
+            if (column.kind->field == FIELD::VALUE)
                 out.append(column.node->result);
-            else if (column.field == Field::FileStamp)
+            else if (column.kind->field == FIELD::FILE_STAMP)
                 out.append(file_stamp);
             else
                 write_list_field(out, column, lists ? long(item) : -1);

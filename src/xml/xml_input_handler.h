@@ -12,6 +12,7 @@
 
 class ATTRIBUTE;
 class DATA_FILE;
+struct COLUMN_KIND;
 
 /// Deepest element nesting accepted.
 const int MAX_ELEMENT_DEPTH = 4096;
@@ -69,11 +70,9 @@ public:
     std::string_view character_buffer;
 
 private:
-    /// What a column puts into a record, decided once per parse.
-    enum class Field : char { Value, FileStamp, ListItem, ListIndex, Unknown };
     struct Column {
         ATTRIBUTE *node;
-        Field field = Field::Unknown;
+        const COLUMN_KIND *kind;
         /// MAPATTRIBUTE: the entry path.
         std::vector<XML_NAME> path;
         /// ARGATTRIBUTE: the attribute's interned local name; MAPATTRIBUTE: the key's.
@@ -109,8 +108,6 @@ private:
         std::vector<Column *> end_columns;
         /// LISTATTRIBUTE columns: with any, a match writes one record per item.
         std::vector<Column *> list_columns;
-        /// MAPATTRIBUTE columns, which act at every element start.
-        std::vector<Column *> map_columns;
         /// When every column writes a value or the file stamp: the bytes of each, in order.
         std::vector<const QByteArray *> plain_fields;
     };
@@ -119,7 +116,6 @@ private:
     bool start_map(Column &column, const AttributeView &atts);
     bool end_map(Column &column);
     void split_list(Column &column);
-    bool start_with_maps(const AttributeView &atts);
     void write_list_field(DATA_FILE &out, const Column &column, long item);
     int finish_record(Plan &plan);
     bool evaluate_columns(Plan &plan);
@@ -131,8 +127,8 @@ private:
     int write_output_files(Plan &plan);
 
     std::vector<Plan> plans;
-    /// Some measurement has a MAPATTRIBUTE column, which acts at every element start.
-    bool has_map_columns = false;
+    /// Some column acts at every element start, with attributes or without.
+    bool starts_without_attributes = false;
     /// The file's time stamp as UTC_FILESTAMP columns write it, formatted once.
     QByteArray file_stamp;
     QByteArray separator;
