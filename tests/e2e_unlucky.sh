@@ -12,6 +12,14 @@ conf2() { # two measurements of each input
         >"$CASE/strandor.conf"
 }
 OUTS="2401010001_E_v_.data 2401010001_E_w_.data"
+# hold_lock FILE [COMMAND...]: a POSIX lock on FILE, held in the background (as COMMAND runs
+# its argument) until holder is killed; returns once it is taken.
+hold_lock() {
+    "${@:2}" python3 -c 'import fcntl, sys, time; f = open(sys.argv[1], "r+"); fcntl.lockf(f, fcntl.LOCK_EX)
+open(sys.argv[1] + ".held", "w").close(); time.sleep(60)' "$1" & holder=$!
+    wait_until test -e "$1.held"
+    rm -f "$1.held"
+}
 # unlucky NAME SHIM [OPTION...]: one input converted by one worker under the shim.
 unlucky() {
     new_case "$1"; conf2
@@ -59,9 +67,7 @@ new_case no-ofd
 counter_conf "$CASE/strandor.conf"
 corpus "$CASE/input" 1 1
 : >"$CASE/input/.strandor.0of1.lock"
-python3 -c 'import fcntl, sys, time; f = open(sys.argv[1], "r+"); fcntl.lockf(f, fcntl.LOCK_EX); time.sleep(60)' \
-    "$CASE/input/.strandor.0of1.lock" & holder=$!
-sleep 0.5
+hold_lock "$CASE/input/.strandor.0of1.lock"
 STRANDOR_SHIM_NO_OFD=1 LD_PRELOAD=$SHIM convert
 expect_run "no OFD locks: held" 3 "ERROR: another strandor run is converting shard 0/1 of $CASE/input/ - aborting"
 kill $holder
@@ -133,9 +139,7 @@ if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
     chgrp -R 4000 "$CASE" && chmod -R 2775 "$CASE" && chmod 664 "$CASE"/input/*
     run_in_case as 4001 "$WORK/strandor" -c strandor.conf -i input -o output -d 1
     [ "$(stat -c %a "$CASE/input/.strandor.0of1.lock")" = 664 ] && ok || fail "group: lock mode"
-    as 4001 python3 -c 'import fcntl, sys, time; f = open(sys.argv[1], "r+"); fcntl.lockf(f, fcntl.LOCK_EX); time.sleep(60)' \
-        "$CASE/input/.strandor.0of1.lock" & holder=$!
-    sleep 0.5
+    hold_lock "$CASE/input/.strandor.0of1.lock" as 4001
     run_in_case as 4002 "$WORK/strandor" -c strandor.conf -i input -o output
     expect_run "group: one lock" 3 "ERROR: another strandor run is converting shard 0/1 of input/ - aborting"
     kill $holder
