@@ -107,20 +107,6 @@ bool XMLInputHandler::fatalError(long line, long column, const QString &message)
     return false;
 }
 
-/// False after logging why the walk cannot go on with this measurement.
-bool XMLInputHandler::columns_found(const Plan &plan)
-{
-    if (plan.measurement->type != tok::MEASUREMENT) {
-        elog.log("ERROR: MEASUREMENT expected\n");
-        return false;
-    }
-    if (!plan.columns) {
-        elog.log("ERROR: COLUMNS expected\n");
-        return false;
-    }
-    return true;
-}
-
 static bool has_element_path(const ATTRIBUTE *column)
 {
     if (!column->child) {
@@ -146,7 +132,7 @@ bool XMLInputHandler::startElement(const XML_NAME &qName, const AttributeView &a
     if (atts.count == 0 && !starts_without_attributes)
         return true;
     for (Plan &plan : plans) {
-        if (!columns_found(plan) || !take_attributes(plan, atts))
+        if (!take_attributes(plan, atts))
             return false;
     }
     return true;
@@ -247,7 +233,7 @@ void XMLInputHandler::split_list(Column &column)
 bool XMLInputHandler::endElement(const XML_NAME &qName)
 {
     for (Plan &plan : plans) {
-        if (!columns_found(plan) || !evaluate_columns(plan))
+        if (!evaluate_columns(plan))
             return false;
         if (should_write(plan) && write_output_files(plan) != 0) {
             elog.log("ERROR: problem during writing data\n");
@@ -355,14 +341,6 @@ bool XMLInputHandler::is_pointer_matching(const std::vector<XML_NAME> &path) con
 /// The record-completion test; marks the NEEDS entries that are met now.
 bool XMLInputHandler::should_write(Plan &plan)
 {
-    if (!plan.match) {
-        elog.log("ERROR: MATCH subelement expected\n");
-        return false;
-    }
-    if (plan.needs.empty()) {
-        elog.log("ERROR: VOID or NEEDS subelement expected\n");
-        return false;
-    }
     if (plan.needs.front().node->type == tok::VOID)
         return true;
     bool all = true;
@@ -397,8 +375,6 @@ void XMLInputHandler::write_list_field(DATA_FILE &out, const Column &column, lon
 int XMLInputHandler::write_output_files(Plan &plan)
 {
     elog.debug(3, "CALLED: XMLInputHandler::write_output_files()\n");
-    if (!columns_found(plan))
-        return 1;
     DATA_FILE &out = *plan.measurement->file;
     // The usual record, and the hot path of every conversion: each field as it stands.
     const size_t plain = plan.plain_fields.size();

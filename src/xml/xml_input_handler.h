@@ -51,7 +51,8 @@ struct AttributeView {
 };
 
 /// SAX handler: follows the open elements against the chosen description and writes
-/// records. Names, text and values stay UTF-8 bytes.
+/// records. Names, text and values stay UTF-8 bytes. The description has passed the checks
+/// of its outputs' opening: every measurement has its COLUMNS and a MATCH with entries.
 class XMLInputHandler {
 public:
     /// Resolves the description's names for this parse; call before the first element.
@@ -111,7 +112,6 @@ private:
         /// When every column writes a value or the file stamp: the bytes of each, in order.
         std::vector<const QByteArray *> plain_fields;
     };
-    bool columns_found(const Plan &plan);
     bool take_attributes(Plan &plan, const AttributeView &atts);
     bool start_map(Column &column, const AttributeView &atts);
     bool end_map(Column &column);
