@@ -42,6 +42,12 @@ convert() {
     ln "$@" "$WORK/in/"
     seconds "$bin" -c "$CONF" -i "$WORK/in" -o "$WORK/out" -t "$threads"
 }
+# convert_with CONF FILE: strandor -t 1 with that configuration, prints seconds
+convert_with() {
+    rm -rf "$WORK/in" "$WORK/out"; mkdir -p "$WORK/in" "$WORK/out"
+    ln "$2" "$WORK/in/"
+    seconds "$FAST" -c "$1" -i "$WORK/in" -o "$WORK/out" -t 1
+}
 records() { cat "$WORK"/out/* | wc -l; }
 peak_kb() {
     rm -rf "$WORK/in" "$WORK/out"; mkdir -p "$WORK/in" "$WORK/out"; ln "$2" "$WORK/in/"
@@ -157,6 +163,12 @@ if command -v valgrind >/dev/null; then
     echo "== counter names: by position $named instructions ($(echo "scale=2; $named / $worker" | bc)x plain)," \
         "from lists $lists; worker heap allocations 1 MB / 2 MB: by position $(allocations "$WORK/corpus/one_mb")" \
         "/ $(allocations "$WORK/corpus/one_mb_2"), lists $(allocations "$WORK/corpus/lists_1") / $(allocations "$WORK/corpus/lists_2")"
+    # Five columns of the usual kinds: the time stamp, three attributes and a value.
+    five=$(worker_instructions "$WORK/corpus/one_mb" "$PWD/bench/five.conf")
+    t_five=$(best convert_with "$PWD/bench/five.conf" "$PLAIN")
+    t_lint=$(best seconds xmllint --stream --noout "$PLAIN")
+    echo "== five columns: worker $five instructions on 1 MB; 10 MB file $t_five s," \
+        "$(echo "scale=2; $t_lint / $t_five" | bc)x xmllint --stream"
     # The listing: 20,000 files that no worker gets, either of another shard or too young (-a).
     rm -rf "$WORK/in" "$WORK/out"; mkdir -p "$WORK/in" "$WORK/out"
     (cd "$WORK/in" && seq -f "node%05g_20111110_1345.xml" 1 20000 | xargs touch)

@@ -256,8 +256,16 @@ static int yyreport_syntax_error(const yypcontext_t *context)
     return 0;
 }
 
+static int generation = 0;
+
+int configuration_generation()
+{
+    return generation;
+}
+
 int parse_configuration(FILE *input)
 {
+    ++generation;
     // Read whole first: its strings are UTF-8 only if all of it is. A read error is left
     // for the scanner to meet and report.
     QByteArray text;

@@ -16,5 +16,7 @@ extern long global_token_end;
 /// Parses a whole configuration from the start of input (the scanner restarted, line
 /// numbers from 1): 0 on success, as global_parse.
 int parse_configuration(FILE *input);
+/// Counts the configurations parsed: what was compiled from an earlier one is stale.
+int configuration_generation();
 
 #endif

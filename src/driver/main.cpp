@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "attribute.h"
+#include "description.h"
 #include "elog.h"
 #include "exit_status.h"
 #include "gl_param.h"
@@ -114,6 +115,8 @@ int main(int argc, char **argv)
     GL_param.dump();
     if (GL_param.debug_level != 0)
         ATTRIBUTE().dump(GL_param.description_root, 0); // the node called on plays no part
+    // Once for the run: every worker inherits the compiled descriptions.
+    compile_descriptions(GL_param.description_root);
 
     if (!QDir(GL_param.input_path).exists()) {
         elog.log("ERROR: input path " + GL_param.input_path + " does not exist\n");

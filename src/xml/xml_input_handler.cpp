@@ -14,85 +14,14 @@
 #include "elog.h"
 #include "gl_param.h"
 
-static std::vector<XML_NAME> resolve_path(const ATTRIBUTE *node, const XML_INTERN &intern)
-{
-    std::vector<XML_NAME> path;
-    for (; node && node->type != tok::LOOKUP; node = node->next) {
-        // Names are written as qualified names: the prefix goes up to the first colon.
-        const QByteArray name = node->text.toUtf8();
-        const int colon = name.indexOf(':');
-        XML_NAME resolved;
-        if (colon > 0) {
-            resolved.prefix = intern(name.left(colon));
-            resolved.local = intern(name.mid(colon + 1));
-        } else {
-            resolved.local = intern(name);
-        }
-        path.push_back(resolved);
-    }
-    return path;
-}
-
-void XMLInputHandler::startDocument(const XML_INTERN &intern)
+void XMLInputHandler::startDocument()
 {
     element_stack.clear();
     element_stack.reserve(64);
-    file_stamp = GL_param.file_time.toString(GL_param.time_format).toUtf8();
+    description = &begin_parse(GL_param.current_inputfile);
+    description->file_stamp = GL_param.file_time.toString(GL_param.time_format).toUtf8();
     separator = GL_param.column_separator.toUtf8();
     record_separator = DEFAULT_RECORD_SEPARATOR.toUtf8();
-    plans.clear();
-    starts_without_attributes = false;
-    for (ATTRIBUTE *m = GL_param.current_inputfile->child; m; m = m->next) {
-        Plan plan{m, nullptr, nullptr, {}, {}, {}, {}, {}, {}};
-        if (m->type == tok::MEASUREMENT) {
-            plan.columns = m->find(tok::COLUMNS);
-            plan.match = m->find(tok::MATCH);
-        }
-        for (ATTRIBUTE *col = plan.columns ? plan.columns->child : nullptr; col; col = col->next) {
-            Column column;
-            column.node = col;
-            column.kind = column_kind(col->type, col->sub_type);
-            column.path = resolve_path(col->child, intern);
-            column.argument = col->argument.toUtf8();
-            if (col->type == tok::ATTRIBUTE_ARG || col->type == tok::MAPATTRIBUTE)
-                column.attribute = intern(column.argument);
-            if (col->type == tok::MAPATTRIBUTE) {
-                for (ATTRIBUTE *n = col->child; n; n = n->next)
-                    column.lookup = n->type == tok::LOOKUP ? n : column.lookup;
-                if (!column.path.empty())
-                    column.parent_path.assign(column.path.begin(), column.path.end() - 1);
-                if (column.lookup) {
-                    column.lookup_path = resolve_path(column.lookup->child, intern);
-                    column.lookup_attribute = intern(column.lookup->argument.toUtf8());
-                }
-                starts_without_attributes = true;
-            }
-            // Reserved buffers keep their memory when emptied, so values allocate only to grow.
-            col->result.reserve(16);
-            column.list_text.reserve(64);
-            column.pending_key.reserve(16);
-            plan.column_list.push_back(std::move(column));
-        }
-        for (ATTRIBUTE *n = plan.match ? plan.match->child : nullptr; n; n = n->next)
-            plan.needs.push_back(Need{n, resolve_path(n->child, intern)});
-        for (Column &column : plan.column_list) {
-            if (column.kind->takes & TAKES_AT_START)
-                plan.start_columns.push_back(&column);
-            if (column.kind->takes & TAKES_AT_END)
-                plan.end_columns.push_back(&column);
-            if (column.kind->field == FIELD::LIST_ITEM)
-                plan.list_columns.push_back(&column);
-        }
-        for (const Column &column : plan.column_list) {
-            if (column.kind->field == FIELD::VALUE)
-                plan.plain_fields.push_back(&column.node->result);
-            else if (column.kind->field == FIELD::FILE_STAMP)
-                plan.plain_fields.push_back(&file_stamp);
-        }
-        if (plan.plain_fields.size() != plan.column_list.size())
-            plan.plain_fields.clear();
-        plans.push_back(std::move(plan));
-    }
 }
 
 bool XMLInputHandler::characters(const char *text, size_t size)
@@ -107,17 +36,13 @@ bool XMLInputHandler::fatalError(long line, long column, const QString &message)
     return false;
 }
 
-static bool has_element_path(const ATTRIBUTE *column)
+/// A column whose path is missing ends the parse when it first acts.
+static bool path_found(const PLAN_COLUMN &column)
 {
-    if (!column->child) {
-        elog.log("ERROR: POINTER subelement expected\n");
-        return false;
-    }
-    if (column->child->type != tok::POINTER) {
-        elog.log("ERROR: type not POINTER\n");
-        return false;
-    }
-    return true;
+    if (!column.path_fault)
+        return true;
+    elog.log(column.path_fault);
+    return false;
 }
 
 bool XMLInputHandler::startElement(const XML_NAME &qName, const AttributeView &atts)
@@ -129,9 +54,9 @@ bool XMLInputHandler::startElement(const XML_NAME &qName, const AttributeView &a
     element_stack.push_back(qName);
     character_buffer = std::string_view();
     // Without look-ups, only columns that read attributes act at an element start.
-    if (atts.count == 0 && !starts_without_attributes)
+    if (atts.count == 0 && !description->starts_without_attributes)
         return true;
-    for (Plan &plan : plans) {
+    for (Plan &plan : description->plans) {
         if (!take_attributes(plan, atts))
             return false;
     }
@@ -149,7 +74,7 @@ bool XMLInputHandler::take_attributes(Plan &plan, const AttributeView &atts)
         }
         if (atts.count == 0)
             continue;
-        if (!has_element_path(col))
+        if (!path_found(*column))
             return false;
         const char *value;
         int size;
@@ -160,21 +85,11 @@ bool XMLInputHandler::take_attributes(Plan &plan, const AttributeView &atts)
     return true;
 }
 
-/// Whether a MAPATTRIBUTE column has both its paths.
-static bool has_map_paths(const ATTRIBUTE *column, const ATTRIBUTE *lookup)
-{
-    if (!column->child || column->child->type == tok::LOOKUP || !lookup) {
-        elog.log("ERROR: POINTER subelement expected\n");
-        return false;
-    }
-    return has_element_path(column) && has_element_path(lookup);
-}
-
 // The table's parent empties it, an entry's start names its key, a look-up's start
 // takes its value: in this order when one element is more than one of them.
 bool XMLInputHandler::start_map(Column &column, const AttributeView &atts)
 {
-    if (!has_map_paths(column.node, column.lookup))
+    if (!path_found(column))
         return false;
     if (!column.parent_path.empty() && is_pointer_matching(column.parent_path))
         column.table.clear();
@@ -198,7 +113,7 @@ bool XMLInputHandler::start_map(Column &column, const AttributeView &atts)
 
 bool XMLInputHandler::end_map(Column &column)
 {
-    if (!has_map_paths(column.node, column.lookup))
+    if (!path_found(column))
         return false;
     if (column.key_pending && is_pointer_matching(column.path)) {
         column.table.store(column.pending_key.constData(), column.pending_key.size(), character_buffer.data(),
@@ -232,7 +147,7 @@ void XMLInputHandler::split_list(Column &column)
 
 bool XMLInputHandler::endElement(const XML_NAME &qName)
 {
-    for (Plan &plan : plans) {
+    for (Plan &plan : description->plans) {
         if (!evaluate_columns(plan))
             return false;
         if (should_write(plan) && write_output_files(plan) != 0) {
@@ -256,7 +171,7 @@ bool XMLInputHandler::evaluate_columns(Plan &plan)
                 return false;
             continue;
         }
-        if (!has_element_path(column->node))
+        if (!path_found(*column))
             return false;
         if (is_pointer_matching(column->path))
             evaluate_column(*column);
@@ -344,7 +259,7 @@ bool XMLInputHandler::should_write(Plan &plan)
     if (plan.needs.front().node->type == tok::VOID)
         return true;
     bool all = true;
-    for (Need &need : plan.needs) {
+    for (PLAN_NEED &need : plan.needs) {
         if (is_pointer_matching(need.path))
             need.node->satisfied = true;
         all = all && need.node->satisfied;
@@ -354,7 +269,7 @@ bool XMLInputHandler::should_write(Plan &plan)
 
 void XMLInputHandler::reset_needs(Plan &plan)
 {
-    for (Need &need : plan.needs) {
+    for (PLAN_NEED &need : plan.needs) {
         if (need.node->type == tok::NEEDS)
             need.node->satisfied = false;
     }
@@ -400,7 +315,7 @@ int XMLInputHandler::write_output_files(Plan &plan)
             if (column.kind->field == FIELD::VALUE)
                 out.append(column.node->result);
             else if (column.kind->field == FIELD::FILE_STAMP)
-                out.append(file_stamp);
+                out.append(description->file_stamp);
             else
                 write_list_field(out, column, lists ? long(item) : -1);
             if (column.node->next)

@@ -4,30 +4,16 @@
 #include <QByteArray>
 #include <QString>
 
-#include <functional>
 #include <string_view>
 #include <vector>
 
-#include "lookup_table.h"
+#include "description.h"
 
 class ATTRIBUTE;
 class DATA_FILE;
-struct COLUMN_KIND;
 
 /// Deepest element nesting accepted.
 const int MAX_ELEMENT_DEPTH = 4096;
-
-/// An element or attribute name as the reader interns it: within one parse each spelling
-/// of a prefix and of a local part has a single pointer, so names compare by pointer.
-struct XML_NAME {
-    const void *prefix = nullptr;
-    const void *local = nullptr;
-    bool operator==(const XML_NAME &other) const { return local == other.local && prefix == other.prefix; }
-    bool operator!=(const XML_NAME &other) const { return !(*this == other); }
-};
-
-/// Gives the interned pointer of a spelling (UTF-8).
-using XML_INTERN = std::function<const void *(const QByteArray &)>;
 
 /// The attributes of an element as libxml2 hands them over: for each, its local name,
 /// prefix, namespace URI, and the start and end of its value (UTF-8).
@@ -55,8 +41,9 @@ struct AttributeView {
 /// of its outputs' opening: every measurement has its COLUMNS and a MATCH with entries.
 class XMLInputHandler {
 public:
-    /// Resolves the description's names for this parse; call before the first element.
-    void startDocument(const XML_INTERN &intern);
+    /// Takes the compiled description of GL_param.current_inputfile; call before the
+    /// first element.
+    void startDocument();
     bool startElement(const XML_NAME &qName, const AttributeView &atts);
     bool endElement(const XML_NAME &qName);
     /// One run of character data, references expanded. The bytes must stay as they are
@@ -71,47 +58,8 @@ public:
     std::string_view character_buffer;
 
 private:
-    struct Column {
-        ATTRIBUTE *node;
-        const COLUMN_KIND *kind;
-        /// MAPATTRIBUTE: the entry path.
-        std::vector<XML_NAME> path;
-        /// ARGATTRIBUTE: the attribute's interned local name; MAPATTRIBUTE: the key's.
-        const void *attribute = nullptr;
-        QByteArray argument;
-        /// LISTATTRIBUTE: the text and where its items lie in it (offset, size).
-        QByteArray list_text;
-        std::vector<std::pair<int, int>> items;
-        /// MAPATTRIBUTE: its LOOKUP node, the entries' parent, the look-up path and
-        /// attribute, the key of the entry begun last, and the table.
-        ATTRIBUTE *lookup = nullptr;
-        std::vector<XML_NAME> parent_path;
-        std::vector<XML_NAME> lookup_path;
-        const void *lookup_attribute = nullptr;
-        QByteArray pending_key;
-        bool key_pending = false;
-        LOOKUP_TABLE table;
-    };
-    struct Need {
-        ATTRIBUTE *node;
-        std::vector<XML_NAME> path;
-    };
-    /// What find() yields for one measurement, with its names resolved; the description
-    /// does not change during a parse.
-    struct Plan {
-        ATTRIBUTE *measurement;
-        ATTRIBUTE *columns;
-        ATTRIBUTE *match;
-        std::vector<Column> column_list;
-        std::vector<Need> needs;
-        /// The columns that take values at element starts, and at element ends.
-        std::vector<Column *> start_columns;
-        std::vector<Column *> end_columns;
-        /// LISTATTRIBUTE columns: with any, a match writes one record per item.
-        std::vector<Column *> list_columns;
-        /// When every column writes a value or the file stamp: the bytes of each, in order.
-        std::vector<const QByteArray *> plain_fields;
-    };
+    using Column = PLAN_COLUMN;
+    using Plan = MEASUREMENT_PLAN;
     bool take_attributes(Plan &plan, const AttributeView &atts);
     bool start_map(Column &column, const AttributeView &atts);
     bool end_map(Column &column);
@@ -126,11 +74,8 @@ private:
     void reset_needs(Plan &plan);
     int write_output_files(Plan &plan);
 
-    std::vector<Plan> plans;
-    /// Some column acts at every element start, with attributes or without.
-    bool starts_without_attributes = false;
-    /// The file's time stamp as UTC_FILESTAMP columns write it, formatted once.
-    QByteArray file_stamp;
+    /// The description of the file, compiled once; its parse state is this parse's.
+    DESCRIPTION *description = nullptr;
     QByteArray separator;
     QByteArray record_separator;
 };

@@ -10,6 +10,7 @@
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 
+#include "description.h"
 #include "input_stream.h"
 #include "xml_input_handler.h"
 
@@ -166,10 +167,7 @@ static void on_start_document(void *ctx)
     XML_READER::Private *r = reader(ctx);
     if (ctx != r->ctxt)
         return;
-    xmlDictPtr dict = r->ctxt->dict;
-    r->handler->startDocument([dict](const QByteArray &name) -> const void * {
-        return xmlDictLookup(dict, reinterpret_cast<const xmlChar *>(name.constData()), name.size());
-    });
+    r->handler->startDocument();
 }
 
 static void on_end_document(void *ctx)
@@ -350,6 +348,16 @@ static bool run(XML_READER::Private &r)
         return false;
     }
     r.ctxt->_private = &r;
+    // Names are interned in the dictionary that the compiled descriptions use, so that the
+    // handler compares them by pointer with no look-up per file. The parser's own names in
+    // it are looked up again there.
+    xmlDictPtr names = static_cast<xmlDictPtr>(interned_names());
+    xmlDictFree(r.ctxt->dict);
+    r.ctxt->dict = names;
+    xmlDictReference(names);
+    r.ctxt->str_xml = xmlDictLookup(names, BAD_CAST "xml", 3);
+    r.ctxt->str_xmlns = xmlDictLookup(names, BAD_CAST "xmlns", 5);
+    r.ctxt->str_xml_ns = xmlDictLookup(names, XML_XML_NAMESPACE, 36);
     // NOENT: entity references are replaced, in content and in attribute values. HUGE:
     // the element nesting limit is the handler's, and text nodes may be long.
     xmlCtxtUseOptions(r.ctxt, XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_HUGE);

@@ -1,0 +1,91 @@
+#ifndef STRANDOR_XML_DESCRIPTION_H
+#define STRANDOR_XML_DESCRIPTION_H
+
+#include <QByteArray>
+
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "lookup_table.h"
+
+class ATTRIBUTE;
+struct COLUMN_KIND;
+
+/// An element or attribute name as the reader interns it: each spelling of a prefix and of
+/// a local part has a single pointer for the life of the process, so names compare by pointer.
+struct XML_NAME {
+    const void *prefix = nullptr;
+    const void *local = nullptr;
+    bool operator==(const XML_NAME &other) const { return local == other.local && prefix == other.prefix; }
+    bool operator!=(const XML_NAME &other) const { return !(*this == other); }
+};
+
+/// The interned pointer of a spelling (UTF-8), as every parse of this process sees it.
+const void *intern_name(const QByteArray &spelling);
+/// The dictionary behind intern_name, for the reader's parsers (libxml2's xmlDictPtr).
+void *interned_names();
+
+/// One column of a measurement, compiled: its kind, its paths with their names interned,
+/// and the fault of a path that is missing, logged when the column first acts. Besides,
+/// the state a parse keeps for it (lists, a look-up table), which begin_parse empties.
+struct PLAN_COLUMN {
+    ATTRIBUTE *node;
+    const COLUMN_KIND *kind;
+    const char *path_fault = nullptr;
+    std::vector<XML_NAME> path;
+    /// ARGATTRIBUTE: the attribute's interned local name; MAPATTRIBUTE: the key's.
+    const void *attribute = nullptr;
+    QByteArray argument;
+    /// MAPATTRIBUTE: the entries' parent, the look-up path and attribute.
+    std::vector<XML_NAME> parent_path;
+    std::vector<XML_NAME> lookup_path;
+    const void *lookup_attribute = nullptr;
+
+    /// LISTATTRIBUTE: the text and where its items lie in it (offset, size).
+    QByteArray list_text;
+    std::vector<std::pair<int, int>> items;
+    /// MAPATTRIBUTE: the key of the entry begun last, and the table.
+    QByteArray pending_key;
+    bool key_pending = false;
+    LOOKUP_TABLE table;
+};
+
+struct PLAN_NEED {
+    ATTRIBUTE *node;
+    std::vector<XML_NAME> path;
+};
+
+/// One measurement of a description, compiled.
+struct MEASUREMENT_PLAN {
+    ATTRIBUTE *measurement;
+    ATTRIBUTE *columns;
+    ATTRIBUTE *match;
+    std::vector<PLAN_COLUMN> column_list;
+    std::vector<PLAN_NEED> needs;
+    /// The columns that act at element starts, and at element ends.
+    std::vector<PLAN_COLUMN *> start_columns;
+    std::vector<PLAN_COLUMN *> end_columns;
+    /// LISTATTRIBUTE columns: with any, a match writes one record per item.
+    std::vector<PLAN_COLUMN *> list_columns;
+    /// When every column writes a value or the file stamp: the bytes of each, in order.
+    std::vector<const QByteArray *> plain_fields;
+};
+
+/// An INPUTFILE description, compiled once after the configuration is read: what the
+/// handler follows in every file that the description matches.
+struct DESCRIPTION {
+    std::vector<MEASUREMENT_PLAN> plans;
+    /// Some column acts at every element start, with attributes or without.
+    bool starts_without_attributes = false;
+    /// The file's time stamp as UTC_FILESTAMP columns write it, set for each file.
+    QByteArray file_stamp;
+};
+
+/// Compiles every description of the configuration; a process's parses share the result.
+void compile_descriptions(ATTRIBUTE *root);
+/// The compiled form of an INPUTFILE node, compiled now if it was not yet; its parse state
+/// emptied for a new file.
+DESCRIPTION &begin_parse(ATTRIBUTE *inputfile);
+
+#endif
