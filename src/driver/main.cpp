@@ -73,12 +73,10 @@ static void warn_of_certain_failures()
     else if (access(output.constData(), W_OK | X_OK) != 0)
         elog.log(QString("WARNING: output path %1 is not writable - every conversion will fail\n").arg(GL_param.output_path));
     for (ATTRIBUTE *input = GL_param.description_root; input; input = input->next)
-        for (ATTRIBUTE *m = input->child; m; m = m->next)
-            for (ATTRIBUTE *columns = m->child; columns; columns = columns->next)
-                for (ATTRIBUTE *col = columns->type == tok::COLUMNS ? columns->child : nullptr; col; col = col->next)
-                    if (col->text.size() > GL_param.max_header_size)
-                        elog.log(QString("WARNING: column name \"%1\" is longer than %2 characters - every file "
-                                         "of its description will fail\n").arg(col->text).arg(GL_param.max_header_size));
+        for (const MEASUREMENT_PLAN &plan : description_of(input).plans)
+            for (const QString &name : plan.long_names)
+                elog.log(QString("WARNING: column name \"%1\" is longer than %2 characters - every file "
+                                 "of its description will fail\n").arg(name).arg(GL_param.max_header_size));
 }
 
 /// Logs what a run would do with each listed file, and touches nothing.

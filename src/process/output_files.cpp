@@ -14,6 +14,7 @@
 #include "column_kinds.h"
 #include "constants.h"
 #include "data_file.h"
+#include "description.h"
 #include "elog.h"
 #include "gl_param.h"
 #include "input_name.h"
@@ -53,16 +54,6 @@ static void log_taken(const QString &path)
                  "to keep one output per input file\n");
 }
 
-static const char *granularity_letter(int sub_type)
-{
-    switch (sub_type) {
-    case tok::H24: return "D";
-    case tok::MIN15: return "Q";
-    case tok::EVENT: return "E";
-    default: return nullptr;
-    }
-}
-
 /// QString::arg on the lowest placeholder; a mask without one drops the value
 /// (without the warning that arg() would print).
 static QString fill_placeholder(const QString &mask, const QString &value)
@@ -88,25 +79,14 @@ static QString fill_positions(const QString &mask, const QString (&values)[5])
     return result + mask.midRef(done);
 }
 
-QString PROCESS_FILE::output_file_name(ATTRIBUTE *m) const
+QString PROCESS_FILE::output_file_name(const MEASUREMENT_PLAN &plan) const
 {
-    ATTRIBUTE *name = m->child ? m->child->find(tok::MEASUREMENTNAME) : nullptr;
-    if (!name) {
-        elog.log("ERROR: no MEASUREMENTNAME specified\n");
-        return QString();
-    }
-    ATTRIBUTE *granularity = m->child->find(tok::GRANULARITY);
-    if (!granularity) {
-        elog.log(QString("ERROR: no GRANULARITY in MEASUREMENT %1 specified!\n").arg(name->text));
-        return QString();
-    }
-    const char *letter = granularity_letter(granularity->sub_type);
-    if (!letter) {
-        elog.log("ERROR: unknown GRANULARITY specified\n");
+    if (!plan.naming_fault.isEmpty()) {
+        elog.log(plan.naming_fault);
         return QString();
     }
     const QString values[] = {GL_param.file_time.toString(FILENAME_PMS_DATEFORMAT),
-                              QString::fromLatin1(letter), name->text, GL_param.version,
+                              QString::fromLatin1(plan.granularity_letter), plan.name, GL_param.version,
                               source_stem(source_name)};
     QString file_name = GL_param.file_mask;
     if (mask_names_source(file_name))
@@ -115,14 +95,6 @@ QString PROCESS_FILE::output_file_name(ATTRIBUTE *m) const
         file_name = fill_placeholder(file_name, values[i]);
     // Spelled as the log has always shown output names: "out//name" for -o out.
     return GL_param.output_path + "/" + file_name;
-}
-
-static int count_nodes(const ATTRIBUTE *n)
-{
-    int count = 0;
-    for (; n; n = n->next)
-        ++count;
-    return count;
 }
 
 /// Two measurements of one input that end up with the same name collide like a rerun does.
@@ -160,55 +132,27 @@ static int create_output_file(ATTRIBUTE *inputfile, ATTRIBUTE *m, const QString 
     return 0;
 }
 
-static int write_header(ATTRIBUTE *m)
+static int write_header(const MEASUREMENT_PLAN &plan)
 {
-    ATTRIBUTE *columns = m->find(tok::COLUMNS);
-    if (!columns) {
-        elog.log("ERROR: no COLUMNS{} found\n");
+    if (!plan.header_fault.isEmpty()) {
+        elog.log(plan.header_fault);
         return 1;
     }
-    columns->clear_result();
-    QString header;
-    for (ATTRIBUTE *col = columns->child; col; col = col->next) {
-        if (col->type == tok::ATTRIBUTE_REGEXP) {
-            if (!col->regexp)
-                col->regexp = new QRegExp(col->argument, Qt::CaseSensitive, QRegExp::RegExp);
-        }
-        else if (!is_column_type(col->type)) {
-            elog.log("ERROR: unknown element in block COLUMNS {} at PROCESS_FILE::open_output_files()\n");
-            return 1;
-        }
-        header += col->text;
-        if (col->text.size() > GL_param.max_header_size) {
-            elog.log(QString("ERROR: not allowed column size for \"%1\" > %2 chars\n")
-                         .arg(col->text)
-                         .arg(GL_param.max_header_size));
-            return 1;
-        }
-        if (col->next)
-            header += GL_param.column_separator;
-        col->pointer_count = count_nodes(col->child);
-    }
-    m->file->append((header + DEFAULT_RECORD_SEPARATOR).toUtf8());
+    plan.columns->clear_result();
+    plan.measurement->file->append(plan.header);
     return 0;
 }
 
-static int prepare_match(ATTRIBUTE *m)
+/// The NEEDS entries start unmet in each file.
+static int prepare_match(const MEASUREMENT_PLAN &plan)
 {
-    ATTRIBUTE *match = m->find(tok::MATCH);
-    if (!match) {
-        elog.log("ERROR: MATCH subelement expected\n");
+    if (!plan.match_fault.isEmpty()) {
+        elog.log(plan.match_fault);
         return 1;
     }
-    if (!match->child) {
-        elog.log("ERROR: VOID or NEEDS subelement expected\n");
-        return 1;
-    }
-    for (ATTRIBUTE *n = match->child; n; n = n->next) {
-        if (n->type == tok::NEEDS) {
-            n->pointer_count = count_nodes(n->child);
+    for (ATTRIBUTE *n = plan.match->child; n; n = n->next) {
+        if (n->type == tok::NEEDS)
             n->satisfied = false;
-        }
     }
     return 0;
 }
@@ -230,11 +174,11 @@ int PROCESS_FILE::open_output_files(ATTRIBUTE *inputfile)
         return 1;
     for (ATTRIBUTE *m = inputfile->child; m; m = m->next)
         m->output_name.clear();
-    for (ATTRIBUTE *m = inputfile->child; m; m = m->next) {
-        const QString path = output_file_name(m);
-        if (path.isEmpty() || create_output_file(inputfile, m, path) != 0)
+    for (const MEASUREMENT_PLAN &plan : description_of(inputfile).plans) {
+        const QString path = output_file_name(plan);
+        if (path.isEmpty() || create_output_file(inputfile, plan.measurement, path) != 0)
             return 1;
-        if (write_header(m) != 0 || prepare_match(m) != 0)
+        if (write_header(plan) != 0 || prepare_match(plan) != 0)
             return 1;
     }
     return 0;

@@ -11,6 +11,7 @@
 
 #include "attribute.h"
 #include "constants.h"
+#include "description.h"
 #include "elog.h"
 #include "exit_status.h"
 #include "gl_param.h"
@@ -89,7 +90,7 @@ int PROCESS_FILE::plan(const QString &input_directory, const QString &file_name)
                  .arg(file_name, inputfile->text, GL_param.file_time.toString("yyyy-MM-dd hh:mm")));
     if (!has_measurements(inputfile))
         return exit_status::FAILED;
-    for (ATTRIBUTE *m = inputfile->child; m; m = m->next) {
+    for (const MEASUREMENT_PLAN &m : description_of(inputfile).plans) {
         const QString path = output_file_name(m);
         if (path.isEmpty())
             return exit_status::FAILED;

@@ -6,6 +6,7 @@
 #include "safe_open.h"
 
 class ATTRIBUTE;
+struct MEASUREMENT_PLAN;
 
 /// Converts one input file inside one worker process.
 class PROCESS_FILE {
@@ -34,7 +35,7 @@ public:
 private:
     void roll_back(ATTRIBUTE *inputfile, int published);
     static bool has_measurements(const ATTRIBUTE *inputfile);
-    QString output_file_name(ATTRIBUTE *m) const;
+    QString output_file_name(const MEASUREMENT_PLAN &plan) const;
     void set_file_time(const QString &file_name);
     int finish(ATTRIBUTE *inputfile, const QString &input_name);
 };

@@ -5,8 +5,12 @@
 
 #include <memory>
 
+#include <QRegExp>
+
 #include "attribute.h"
 #include "column_kinds.h"
+#include "constants.h"
+#include "gl_param.h"
 #include "global_parser.h"
 
 void *interned_names()
@@ -90,11 +94,103 @@ static PLAN_COLUMN compile_column(ATTRIBUTE *col, DESCRIPTION &description)
     return column;
 }
 
+static const char *granularity_letter(int sub_type)
+{
+    switch (sub_type) {
+    case tok::H24: return "D";
+    case tok::MIN15: return "Q";
+    case tok::EVENT: return "E";
+    default: return nullptr;
+    }
+}
+
+/// What names the measurement's output: its own MEASUREMENTNAME and GRANULARITY.
+static void compile_naming(MEASUREMENT_PLAN &plan)
+{
+    ATTRIBUTE *m = plan.measurement;
+    ATTRIBUTE *name = m->child ? m->child->find(tok::MEASUREMENTNAME) : nullptr;
+    if (!name) {
+        plan.naming_fault = "ERROR: no MEASUREMENTNAME specified\n";
+        return;
+    }
+    plan.name = name->text;
+    ATTRIBUTE *granularity = m->child->find(tok::GRANULARITY);
+    if (!granularity) {
+        plan.naming_fault = QString("ERROR: no GRANULARITY in MEASUREMENT %1 specified!\n").arg(name->text);
+        return;
+    }
+    plan.granularity_letter = granularity_letter(granularity->sub_type);
+    if (!plan.granularity_letter)
+        plan.naming_fault = "ERROR: unknown GRANULARITY specified\n";
+}
+
+static int count_nodes(const ATTRIBUTE *n)
+{
+    int count = 0;
+    for (; n; n = n->next)
+        ++count;
+    return count;
+}
+
+/// The header line of the COLUMNS block found for the measurement, up to its first fault.
+static void compile_header(MEASUREMENT_PLAN &plan)
+{
+    if (!plan.columns) {
+        plan.header_fault = "ERROR: no COLUMNS{} found\n";
+        return;
+    }
+    QString header;
+    for (ATTRIBUTE *col = plan.columns->child; col; col = col->next) {
+        if (col->type == tok::ATTRIBUTE_REGEXP) {
+            if (!col->regexp)
+                col->regexp = new QRegExp(col->argument, Qt::CaseSensitive, QRegExp::RegExp);
+        } else if (!is_column_type(col->type)) {
+            plan.header_fault = "ERROR: unknown element in block COLUMNS {} at PROCESS_FILE::open_output_files()\n";
+            return;
+        }
+        header += col->text;
+        if (col->text.size() > GL_param.max_header_size) {
+            plan.header_fault = QString("ERROR: not allowed column size for \"%1\" > %2 chars\n")
+                                    .arg(col->text)
+                                    .arg(GL_param.max_header_size);
+            return;
+        }
+        if (col->next)
+            header += GL_param.column_separator;
+        col->pointer_count = count_nodes(col->child);
+    }
+    plan.header = (header + DEFAULT_RECORD_SEPARATOR).toUtf8();
+}
+
+static void compile_match(MEASUREMENT_PLAN &plan)
+{
+    if (!plan.match)
+        plan.match_fault = "ERROR: MATCH subelement expected\n";
+    else if (!plan.match->child)
+        plan.match_fault = "ERROR: VOID or NEEDS subelement expected\n";
+    for (ATTRIBUTE *n = plan.match ? plan.match->child : nullptr; n; n = n->next) {
+        if (n->type == tok::NEEDS)
+            n->pointer_count = count_nodes(n->child);
+    }
+}
+
+/// Names of the measurement's own columns (every COLUMNS block of it) that no header can hold.
+static QStringList long_names(const ATTRIBUTE *m)
+{
+    QStringList names;
+    for (const ATTRIBUTE *columns = m->child; columns; columns = columns->next)
+        for (const ATTRIBUTE *col = columns->type == tok::COLUMNS ? columns->child : nullptr; col; col = col->next)
+            if (col->text.size() > GL_param.max_header_size)
+                names << col->text;
+    return names;
+}
+
 static std::unique_ptr<DESCRIPTION> compile(ATTRIBUTE *inputfile)
 {
     auto description = std::make_unique<DESCRIPTION>();
     for (ATTRIBUTE *m = inputfile->child; m; m = m->next) {
-        MEASUREMENT_PLAN plan{m, nullptr, nullptr, {}, {}, {}, {}, {}, {}};
+        MEASUREMENT_PLAN plan;
+        plan.measurement = m;
         if (m->type == tok::MEASUREMENT) {
             plan.columns = m->find(tok::COLUMNS);
             plan.match = m->find(tok::MATCH);
@@ -103,6 +199,12 @@ static std::unique_ptr<DESCRIPTION> compile(ATTRIBUTE *inputfile)
             plan.column_list.push_back(compile_column(col, *description));
         for (ATTRIBUTE *n = plan.match ? plan.match->child : nullptr; n; n = n->next)
             plan.needs.push_back(PLAN_NEED{n, resolve_path(n->child)});
+        if (m->type == tok::MEASUREMENT) {
+            compile_naming(plan);
+            compile_header(plan);
+            compile_match(plan);
+            plan.long_names = long_names(m);
+        }
         description->plans.push_back(std::move(plan));
     }
     // Pointers into the column lists once these stay where they are.
@@ -139,7 +241,7 @@ void compile_descriptions(ATTRIBUTE *root)
         compiled.push_back({n, configuration_generation(), compile(n)});
 }
 
-DESCRIPTION &begin_parse(ATTRIBUTE *inputfile)
+DESCRIPTION &description_of(ATTRIBUTE *inputfile)
 {
     const int generation = configuration_generation();
     auto found = compiled.begin();
@@ -149,7 +251,12 @@ DESCRIPTION &begin_parse(ATTRIBUTE *inputfile)
         compiled.push_back({inputfile, generation, compile(inputfile)});
         found = compiled.end() - 1;
     }
-    DESCRIPTION &description = *found->description;
+    return *found->description;
+}
+
+DESCRIPTION &begin_parse(ATTRIBUTE *inputfile)
+{
+    DESCRIPTION &description = description_of(inputfile);
     for (MEASUREMENT_PLAN &plan : description.plans) {
         for (PLAN_COLUMN &column : plan.column_list) {
             column.list_text.clear();

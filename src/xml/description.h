@@ -2,6 +2,8 @@
 #define STRANDOR_XML_DESCRIPTION_H
 
 #include <QByteArray>
+#include <QString>
+#include <QStringList>
 
 #include <string_view>
 #include <utility>
@@ -58,9 +60,9 @@ struct PLAN_NEED {
 
 /// One measurement of a description, compiled.
 struct MEASUREMENT_PLAN {
-    ATTRIBUTE *measurement;
-    ATTRIBUTE *columns;
-    ATTRIBUTE *match;
+    ATTRIBUTE *measurement = nullptr;
+    ATTRIBUTE *columns = nullptr;
+    ATTRIBUTE *match = nullptr;
     std::vector<PLAN_COLUMN> column_list;
     std::vector<PLAN_NEED> needs;
     /// The columns that act at element starts, and at element ends.
@@ -70,6 +72,17 @@ struct MEASUREMENT_PLAN {
     std::vector<PLAN_COLUMN *> list_columns;
     /// When every column writes a value or the file stamp: the bytes of each, in order.
     std::vector<const QByteArray *> plain_fields;
+
+    /// The checks of the description, made once. Each fault is logged where a conversion
+    /// meets it: naming the output, writing its header, preparing the match.
+    QString name;
+    const char *granularity_letter = nullptr;
+    QString naming_fault;
+    QByteArray header;
+    QString header_fault;
+    QString match_fault;
+    /// The names of its columns that are longer than a header allows.
+    QStringList long_names;
 };
 
 /// An INPUTFILE description, compiled once after the configuration is read: what the
@@ -84,8 +97,9 @@ struct DESCRIPTION {
 
 /// Compiles every description of the configuration; a process's parses share the result.
 void compile_descriptions(ATTRIBUTE *root);
-/// The compiled form of an INPUTFILE node, compiled now if it was not yet; its parse state
-/// emptied for a new file.
+/// The compiled form of an INPUTFILE node, compiled now if it was not yet.
+DESCRIPTION &description_of(ATTRIBUTE *inputfile);
+/// The same, with its parse state emptied for a new file.
 DESCRIPTION &begin_parse(ATTRIBUTE *inputfile);
 
 #endif
