@@ -14,6 +14,7 @@
 #include "constants.h"
 #include "elog.h"
 #include "exit_status.h"
+#include "file_path.h"
 #include "global_parser.h"
 
 const char *const VERSION_BANNER[4] = {
@@ -164,13 +165,6 @@ static QString keep_directory_fault(const QString &path, const QString &input_pa
     return QString();
 }
 
-static bool same_directory(const QString &a, const QString &b)
-{
-    struct stat sa, sb;
-    return stat(QFile::encodeName(a).constData(), &sa) == 0 && stat(QFile::encodeName(b).constData(), &sb) == 0
-           && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
 // Checked once all options are read: they depend on the input directory.
 void GL_PARAM::check_keep_directories()
 {
@@ -185,13 +179,13 @@ void GL_PARAM::check_keep_directories()
         if (d.path.isEmpty())
             continue;
         QString fault = keep_directory_fault(d.path, input_path);
-        if (fault.isEmpty() && !d.other_path.isEmpty() && same_directory(d.path, d.other_path))
+        if (fault.isEmpty() && !d.other_path.isEmpty() && same_file(d.path, d.other_path))
             fault = QString("it is the %1 directory").arg(d.other);
         if (!fault.isEmpty())
             refuse(QString("ERROR: %1 directory %2 cannot be used: %3\n").arg(d.role, d.path, fault));
     }
     // The next run would take the outputs for inputs.
-    if (same_directory(output_path, input_path))
+    if (same_file(output_path, input_path))
         refuse(QString("ERROR: output directory %1 cannot be used: it is the input directory\n").arg(QDir::cleanPath(output_path)));
 }
 

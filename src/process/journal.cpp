@@ -83,13 +83,6 @@ static bool plain_name(const QByteArray &name)
     return !name.isEmpty() && name != "." && name != ".." && !name.contains('/');
 }
 
-static bool same_file(const QString &a, const QString &b)
-{
-    struct stat sa, sb;
-    return stat(QFile::encodeName(a).constData(), &sa) == 0 && stat(QFile::encodeName(b).constData(), &sb) == 0
-           && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
 /// Reads the journal of the process tagged tag. Anyone who can write the output directory
 /// can plant one: every name must be a plain file name, every temporary name the one that
 /// process gives its final name, and an archive this run's. Empty, or why it is refused.
