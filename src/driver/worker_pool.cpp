@@ -39,31 +39,42 @@ void set_pool_signals_blocked(bool blocked)
     sigprocmask(blocked ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
 }
 
-/// A worker that needs more memory than the machine (or its container) has fails its file
-/// with "out of memory" rather than being killed by the kernel, which would leave the file
-/// to fail the same way on every run. Only ever lowered; the sanitizers' shadow memory
-/// alone exceeds any such limit.
-static void limit_worker_memory()
+/// The machine's memory, or its container's memory.max if that is lower; 0 when unknown.
+/// Found once by the parent, so that a worker reads no file for it.
+static rlim_t memory_ceiling()
 {
-#if !defined(__SANITIZE_ADDRESS__)
     const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
-    rlimit limit;
-    if (pages <= 0 || page <= 0 || getrlimit(RLIMIT_DATA, &limit) != 0)
-        return;
+    if (pages <= 0 || page <= 0)
+        return 0;
     rlim_t ceiling = rlim_t(pages) * rlim_t(page);
     QFile cgroup("/sys/fs/cgroup/memory.max");
     bool number = false;
     const rlim_t container = cgroup.open(QIODevice::ReadOnly) ? cgroup.readAll().trimmed().toULongLong(&number) : 0;
     if (number && container > 0 && container < ceiling)
         ceiling = container;
+    return ceiling;
+}
+
+/// A worker that needs more memory than the machine (or its container) has fails its file
+/// with "out of memory" rather than being killed by the kernel, which would leave the file
+/// to fail the same way on every run. Only ever lowered; the sanitizers' shadow memory
+/// alone exceeds any such limit.
+static void limit_worker_memory(rlim_t ceiling)
+{
+#if !defined(__SANITIZE_ADDRESS__)
+    rlimit limit;
+    if (ceiling == 0 || getrlimit(RLIMIT_DATA, &limit) != 0)
+        return;
     if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > ceiling) {
         limit.rlim_cur = ceiling;
         setrlimit(RLIMIT_DATA, &limit);
     }
+#else
+    (void)ceiling;
 #endif
 }
 
-[[noreturn]] static void run_worker(PROCESS_FILE &worker)
+[[noreturn]] static void run_worker(PROCESS_FILE &worker, rlim_t memory)
 {
     // A worker stops at once when told to; the parent reaps it and cleans up after it.
     signal(SIGTERM, SIG_DFL);
@@ -73,7 +84,7 @@ static void limit_worker_memory()
     GL_param.environment_fault = false;
     const QString file_name = GL_param.input_files.at(GL_param.last_file_index);
     elog.log("INFO: processing file = " + file_name + "\n");
-    limit_worker_memory();
+    limit_worker_memory(memory);
     int result;
     try {
         result = worker.start(GL_param.input_path, file_name);
@@ -96,6 +107,7 @@ static void limit_worker_memory()
 void fork_new_process()
 {
     elog.debug(3, "CALLED: fork_new_process()\n");
+    static const rlim_t memory = memory_ceiling(); // the first call is main's, before any worker
     for (;;) {
         if (GL_param.processes_running >= GL_param.parallel_processes)
             return;
@@ -114,7 +126,7 @@ void fork_new_process()
             end_run(exit_status::FORK_FAILED);
         }
         if (pid == 0)
-            run_worker(worker);
+            run_worker(worker, memory);
         workers.insert(pid, GL_param.input_files.at(GL_param.last_file_index));
         GL_param.input_bytes += GL_param.input_sizes.value(GL_param.last_file_index);
         GL_param.processes_running += 1;
