@@ -5,6 +5,7 @@
 #include <QString>
 
 #include "type_codes.h"
+#include "value.h"
 
 class DATA_FILE;
 class QRegExp;
@@ -28,8 +29,8 @@ public:
     /// MEASUREMENT only: its output file while it is written.
     DATA_FILE *file;
     QRegExp *regexp;
-    /// Column value as UTF-8 bytes, as it goes into the record.
-    QByteArray result;
+    /// Column value, as it goes into the record.
+    VALUE result;
     /// MEASUREMENT only: the final path of its output file, for messages and publication.
     QString output_name;
     int pointer_count;

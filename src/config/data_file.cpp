@@ -6,7 +6,7 @@
 
 #include "elog.h"
 
-DATA_FILE::DATA_FILE(int fd) : fd(fd), buffer(new char[CAPACITY]) {}
+DATA_FILE::DATA_FILE(int fd) : fd(fd), buffer(new char[CAPACITY + VALUE::SLACK]) {}
 
 DATA_FILE::~DATA_FILE()
 {
@@ -14,16 +14,16 @@ DATA_FILE::~DATA_FILE()
         close(fd);
 }
 
-void DATA_FILE::append_large(const char *data, int size)
+void DATA_FILE::append_large(const char *data, size_t size)
 {
     write_bytes(buffer.get(), used);
     used = 0;
     // A value larger than the buffer goes out as it stands instead of being copied.
-    if (size_t(size) >= CAPACITY) {
-        write_bytes(data, size_t(size));
+    if (size >= CAPACITY) {
+        write_bytes(data, size);
     } else {
-        memcpy(buffer.get(), data, size_t(size));
-        used = size_t(size);
+        memcpy(buffer.get(), data, size);
+        used = size;
     }
 }
 

@@ -8,6 +8,8 @@
 #include <memory>
 #include <sys/types.h>
 
+#include "value.h"
+
 /// An output data file written as UTF-8 bytes: records are appended to a buffer that
 /// goes to the file in large write() calls.
 class DATA_FILE {
@@ -18,16 +20,22 @@ public:
     DATA_FILE(const DATA_FILE &) = delete;
     DATA_FILE &operator=(const DATA_FILE &) = delete;
 
-    void append(const char *data, int size)
+    void append(const char *data, size_t size)
     {
-        if (used + size_t(size) <= CAPACITY) {
-            memcpy(buffer.get() + used, data, size_t(size));
-            used += size_t(size);
+        if (used + size <= CAPACITY) {
+            memcpy(buffer.get() + used, data, size);
+            used += size;
         } else {
             append_large(data, size);
         }
     }
-    void append(const QByteArray &data) { append(data.constData(), data.size()); }
+    void append(const QByteArray &data) { append(data.constData(), size_t(data.size())); }
+    void append(const VALUE &value) { append(value.data(), value.size()); }
+    /// Where bytes are written into the buffer directly, up to limit(); VALUE::put() may
+    /// write VALUE::SLACK bytes beyond. commit() then says where the bytes put there end.
+    char *tail() { return buffer.get() + used; }
+    const char *limit() const { return buffer.get() + CAPACITY; }
+    void commit(const char *end) { used = size_t(end - buffer.get()); }
     /// False once writing has failed.
     bool ok() const { return !failed; }
     /// The errno of the first call that failed.
@@ -36,7 +44,7 @@ public:
     bool finish();
 
 private:
-    void append_large(const char *data, int size);
+    void append_large(const char *data, size_t size);
     void write_bytes(const char *data, size_t size);
 
     static const size_t CAPACITY = 256 * 1024;

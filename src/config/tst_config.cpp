@@ -2,10 +2,8 @@
 
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 
 #include "attribute.h"
-#include "config_parser.hpp"
 #include "gl_param.h"
 #include "global_parser.h"
 #include "log_capture.h"
@@ -14,8 +12,6 @@
 class TstConfig : public QObject {
     Q_OBJECT
 private slots:
-    void scanner_data();
-    void scanner();
     void parse_data();
     void parse();
     void settings();
@@ -27,46 +23,6 @@ static FILE *open_bytes(const QByteArray &bytes)
     static QByteArray keep;
     keep = bytes;
     return keep.isEmpty() ? tmpfile() : fmemopen(keep.data(), size_t(keep.size()), "rb");
-}
-
-void TstConfig::scanner_data()
-{
-    QTest::addColumn<QByteArray>("input");
-    QTest::addColumn<QString>("tokens");
-    QTest::addColumn<int>("lines");
-    QTest::newRow("24H and 15MIN") << QByteArray("24H 24HX 15MIN 15MINUTES 124H +24H 15MI")
-        << "272 272 259:X 273 273 259:UTES 260:124 259:H 260:24 259:H 260:15 259:MI" << 1;
-    QTest::newRow("list and map keywords") << QByteArray("LISTATTRIBUTE LISTINDEX MAPATTRIBUTE LISTINDEXES")
-        << "291 292 293 259:LISTINDEXES" << 1;
-    QTest::newRow("numbers") << QByteArray("007 -0 +12 2147483647 2147483648 -2147483649 99999999999999999999")
-        << QString("260:7 260:0 260:12 260:%1 260:%1 260:%2 260:%1").arg(INT_MAX).arg(INT_MIN) << 1;
-    QTest::newRow("DOS line ends") << QByteArray("GLOBALS\r\n{\r\n\"a\r\nb\"}\r\n") << "261 123 258:\"a\r\nb\" 125" << 4;
-    QTest::newRow("high bytes, NUL") << QByteArray("\xe9\xff\"\xe9\" a\0b", 9)
-        << QString("233 255 258:\"%1\" 259:a 257 259:b").arg(QChar(0xe9)) << 1;
-}
-
-void TstConfig::scanner()
-{
-    QFETCH(QByteArray, input);
-    QFETCH(QString, tokens);
-    QFETCH(int, lines);
-    FILE *in = open_bytes(input);
-    global_restart(in);
-    GL_param.line_number = 1;
-    QStringList seen;
-    while (int code = global_lex()) {
-        QString token = QString::number(code);
-        if (code == tok::QUOTED_STRING || code == tok::IDENTIFIER) {
-            token += ":" + QString::fromLatin1(global_lval.text);
-            free(global_lval.text);
-        } else if (code == tok::INTEGER) {
-            token += ":" + QString::number(global_lval.number);
-        }
-        seen << token;
-    }
-    fclose(in);
-    QCOMPARE(seen.join(' '), tokens);
-    QCOMPARE(GL_param.line_number, lines);
 }
 
 /// Parses the text into a fresh tree; returns the parser's result and its messages.
@@ -113,6 +69,8 @@ void TstConfig::parse_data()
         {"far from any keyword", columns + "SOMETHING", 4, "SOMETHING", any_column, ""},
         {"after a path", columns + "ATTRIBUTE ( \"a\" \"b\" )", 4, "\"b\"", "-> or )", ""},
         {"after a string over lines", "GLOBALS {\nVERSION \"a\nb\nc\"\n= }", 3, "=", setting, ""},
+        {"DOS line ends", "GLOBALS\r\n{\r\nVERSION \"a\r\nb\"\r\n= }", 4, "=", setting, ""},
+        {"a keyword runs on", head + "GRANULARITY 24HX", 4, "X", item, ""},
         {"NUL after the last block", QByteArray("GLOBALS { }\n\n\0", 14), 3, "NUL byte", "end of file or INPUTFILE", ""},
         {"a byte of no character", "GLOBALS {\xe9", 1, "byte 0xe9", setting, ""},
         {"unterminated quote", "GLOBALS { VERSION \"V1 }\n", 1, "\"", "quoted string", ""},
@@ -177,6 +135,11 @@ void TstConfig::settings()
     QCOMPARE(GL_param.version, QString("b\\c\td\ne"));
     QCOMPARE(GL_param.max_header_size, -5);
     QCOMPARE(GL_param.file_mask + GL_param.time_format + GL_param.column_separator, QString("%1.dhh;"));
+    // Numbers out of range are clamped.
+    QCOMPARE(parse_text("GLOBALS { HEADER_SIZE_MAX 99999999999999999999 }"), 0);
+    QCOMPARE(GL_param.max_header_size, INT_MAX);
+    QCOMPARE(parse_text("GLOBALS { HEADER_SIZE_MAX -2147483649 }"), 0);
+    QCOMPARE(GL_param.max_header_size, INT_MIN);
 }
 
 QTEST_APPLESS_MAIN(TstConfig)

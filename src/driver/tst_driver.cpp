@@ -95,7 +95,6 @@ void TstDriver::classify_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("log");
     QTest::newRow("core dump") << (0x80 | 11) << "ERROR: Prozess 42 abgebrochen mit status 0 - CORE dump\n";
-    QTest::newRow("core dump with exit byte") << ((3 << 8) | 0x80 | 6) << "ERROR: Prozess 42 abgebrochen mit status 3 - CORE dump\n";
 }
 
 void TstDriver::classify()

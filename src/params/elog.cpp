@@ -1,10 +1,9 @@
 #include "elog.h"
 
-#include <QDateTime>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "gl_param.h"
 #include "name_codec.h"
@@ -63,9 +62,14 @@ static QString printable(const QString &text, bool keep_line_feeds)
 
 void ELOG::write(const QString &text, bool keep_line_feeds)
 {
-    const QString prefix = "[" + QString::number(GL_param.mypid) + "] "
-                           + QDateTime::currentDateTime().toString("yyyy.MM.dd hh:mm:ss ");
-    qts_error_log << prefix << printable(text, keep_line_feeds);
+    // "[pid] " and the local time, as QDateTime would write it, at a fraction of its cost.
+    char prefix[64];
+    int size = snprintf(prefix, sizeof prefix, "[%d] ", GL_param.mypid);
+    const time_t now = time(nullptr);
+    struct tm local;
+    if (localtime_r(&now, &local))
+        size += int(strftime(prefix + size, sizeof prefix - size_t(size), "%Y.%m.%d %H:%M:%S ", &local));
+    qts_error_log << QLatin1String(prefix, size) << printable(text, keep_line_feeds);
     qts_error_log.flush();
 }
 
@@ -90,12 +94,6 @@ void ELOG::debug(int level, const QString &message)
         log(message);
 }
 
-void ELOG::debug(int level, const char *message)
-{
-    // Checked before the conversion: traces sit on hot paths and are rarely shown.
-    if (GL_param.debug_level >= level)
-        log(QString::fromLatin1(message));
-}
 
 QString system_reason(int err)
 {

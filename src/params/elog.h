@@ -7,6 +7,8 @@
 
 #include <cstdio>
 
+#include "gl_param.h"
+
 /// The event log: every entry goes to standard error at once, stamped with pid and local time.
 /// An entry is one line, whatever names or texts it holds: a line feed before its last
 /// character, any other control character but a tab, and a byte of a name that is not
@@ -22,7 +24,12 @@ public:
     /// texts only (the banner, the hint to -h).
     void log_lines(const QString &text);
     void debug(int level, const QString &message);
-    void debug(int level, const char *message);
+    /// Checked here, before any conversion: traces sit on hot paths and are rarely shown.
+    void debug(int level, const char *message)
+    {
+        if (GL_param.debug_level >= level)
+            log(message);
+    }
 
 private:
     void write(const QString &text, bool keep_line_feeds);

@@ -142,16 +142,11 @@ static int write_header(const MEASUREMENT_PLAN &plan)
     return 0;
 }
 
-/// The NEEDS entries start unmet in each file.
 static int prepare_match(const MEASUREMENT_PLAN &plan)
 {
     if (!plan.match_fault.isEmpty()) {
         elog.log(plan.match_fault);
         return 1;
-    }
-    for (ATTRIBUTE *n = plan.match->child; n; n = n->next) {
-        if (n->type == tok::NEEDS)
-            n->satisfied = false;
     }
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <libxml/xmlstring.h>
 #include <libxml/dict.h>
 
+#include <algorithm>
 #include <memory>
 
 #include <QRegExp>
@@ -63,7 +64,7 @@ static const char *map_fault(const ATTRIBUTE *column, const ATTRIBUTE *lookup)
     return fault ? fault : path_fault(lookup);
 }
 
-static PLAN_COLUMN compile_column(ATTRIBUTE *col, DESCRIPTION &description)
+static PLAN_COLUMN compile_column(ATTRIBUTE *col)
 {
     PLAN_COLUMN column;
     column.node = col;
@@ -85,10 +86,8 @@ static PLAN_COLUMN compile_column(ATTRIBUTE *col, DESCRIPTION &description)
             column.lookup_path = resolve_path(lookup->child);
             column.lookup_attribute = intern_name(lookup->argument.toUtf8());
         }
-        description.starts_without_attributes = true;
     }
     // Reserved buffers keep their memory when emptied, so values allocate only to grow.
-    col->result.reserve(16);
     column.list_text.reserve(64);
     column.pending_key.reserve(16);
     return column;
@@ -185,6 +184,98 @@ static QStringList long_names(const ATTRIBUTE *m)
     return names;
 }
 
+/// The names whose elements a column acts on at their start: the last of each of its paths.
+static std::vector<const void *> start_names(const PLAN_COLUMN &column)
+{
+    std::vector<const void *> names;
+    for (const std::vector<XML_NAME> *path : {&column.parent_path, &column.path, &column.lookup_path}) {
+        if (!path->empty() && std::find(names.begin(), names.end(), path->back().local) == names.end())
+            names.push_back(path->back().local);
+    }
+    return names;
+}
+
+static ELEMENT_ACTIONS &actions_named(DESCRIPTION &description, const void *local)
+{
+    for (size_t i = 0; i < description.name_slots.size(); ++i) {
+        if (description.name_slots[i].first == local)
+            return *description.named[i];
+    }
+    description.named.push_back(std::make_unique<ELEMENT_ACTIONS>());
+    description.name_slots.emplace_back(local, description.named.back().get());
+    return *description.named.back();
+}
+
+static END_ACTION &end_action(ELEMENT_ACTIONS &actions, MEASUREMENT_PLAN &plan)
+{
+    if (actions.ends.empty() || actions.ends.back().plan != &plan)
+        actions.ends.push_back(END_ACTION{&plan, {}, {}, plan.writes_at_every_end});
+    return actions.ends.back();
+}
+
+/// Files each column and MATCH entry under the local name of the element it acts on,
+/// keeping the order of measurements and columns in which they once were walked.
+static void index_elements(DESCRIPTION &description)
+{
+    for (MEASUREMENT_PLAN &plan : description.plans) {
+        for (PLAN_NEED &need : plan.needs) {
+            if (!need.path.empty())
+                plan.path_needs.push_back(&need);
+        }
+        plan.writes_at_every_end = plan.path_needs.empty() || plan.needs.front().node->type == tok::VOID;
+        if (plan.writes_at_every_end)
+            plan.path_needs.clear();
+        for (PLAN_COLUMN *column : plan.start_columns) {
+            if (column->path_fault)
+                description.faulty_start_columns.push_back(column);
+            else
+                for (const void *local : start_names(*column))
+                    actions_named(description, local).start_columns.push_back(column);
+        }
+    }
+    // Every name that an end concerns, before any end is filed: a measurement that writes
+    // at every end needs its place in each of them.
+    for (MEASUREMENT_PLAN &plan : description.plans) {
+        for (PLAN_COLUMN *column : plan.end_columns) {
+            if (!column->path_fault)
+                actions_named(description, column->path.back().local).wants_text = true;
+        }
+        for (PLAN_NEED *need : plan.path_needs)
+            actions_named(description, need->path.back().local);
+    }
+    for (MEASUREMENT_PLAN &plan : description.plans) {
+        for (PLAN_COLUMN *column : plan.end_columns) {
+            if (column->path_fault)
+                description.faulty_end_columns.push_back(column);
+            else
+                end_action(actions_named(description, column->path.back().local), plan).columns.push_back(column);
+        }
+        for (PLAN_NEED *need : plan.path_needs) {
+            END_ACTION &action = end_action(actions_named(description, need->path.back().local), plan);
+            action.needs.push_back(need);
+            action.may_write = true;
+        }
+        if (plan.writes_at_every_end) {
+            end_action(description.other, plan);
+            for (auto &actions : description.named)
+                end_action(*actions, plan);
+        }
+    }
+    // The look-up table, at most half full.
+    std::vector<std::pair<const void *, const ELEMENT_ACTIONS *>> names;
+    names.swap(description.name_slots);
+    size_t size = 4;
+    while (size < 2 * names.size())
+        size *= 2;
+    description.name_slots.assign(size, {nullptr, nullptr});
+    for (const auto &name : names) {
+        size_t i = description.slot(name.first);
+        while (description.name_slots[i].first)
+            i = (i + 1) & (size - 1);
+        description.name_slots[i] = name;
+    }
+}
+
 static std::unique_ptr<DESCRIPTION> compile(ATTRIBUTE *inputfile)
 {
     auto description = std::make_unique<DESCRIPTION>();
@@ -196,7 +287,7 @@ static std::unique_ptr<DESCRIPTION> compile(ATTRIBUTE *inputfile)
             plan.match = m->find(tok::MATCH);
         }
         for (ATTRIBUTE *col = plan.columns ? plan.columns->child : nullptr; col; col = col->next)
-            plan.column_list.push_back(compile_column(col, *description));
+            plan.column_list.push_back(compile_column(col));
         for (ATTRIBUTE *n = plan.match ? plan.match->child : nullptr; n; n = n->next)
             plan.needs.push_back(PLAN_NEED{n, resolve_path(n->child)});
         if (m->type == tok::MEASUREMENT) {
@@ -224,6 +315,7 @@ static std::unique_ptr<DESCRIPTION> compile(ATTRIBUTE *inputfile)
         if (plan.plain_fields.size() != plan.column_list.size())
             plan.plain_fields.clear();
     }
+    index_elements(*description);
     return description;
 }
 
@@ -258,6 +350,10 @@ DESCRIPTION &begin_parse(ATTRIBUTE *inputfile)
 {
     DESCRIPTION &description = description_of(inputfile);
     for (MEASUREMENT_PLAN &plan : description.plans) {
+        // The NEEDS entries start unmet in each file.
+        for (PLAN_NEED *need : plan.path_needs)
+            need->node->satisfied = false;
+        plan.unmet_needs = plan.path_needs.size();
         for (PLAN_COLUMN &column : plan.column_list) {
             column.list_text.clear();
             column.items.clear();

@@ -5,11 +5,15 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
+#include <memory>
+
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "lookup_table.h"
+#include "value.h"
 
 class ATTRIBUTE;
 struct COLUMN_KIND;
@@ -68,10 +72,16 @@ struct MEASUREMENT_PLAN {
     /// The columns that act at element starts, and at element ends.
     std::vector<PLAN_COLUMN *> start_columns;
     std::vector<PLAN_COLUMN *> end_columns;
+    /// The MATCH entries with a path, met at their element's end; the others are met at
+    /// every end. Without any, or after a VOID first entry, every element end writes.
+    std::vector<PLAN_NEED *> path_needs;
+    bool writes_at_every_end = false;
+    /// Of path_needs, those not met since the last record.
+    size_t unmet_needs = 0;
     /// LISTATTRIBUTE columns: with any, a match writes one record per item.
     std::vector<PLAN_COLUMN *> list_columns;
     /// When every column writes a value or the file stamp: the bytes of each, in order.
-    std::vector<const QByteArray *> plain_fields;
+    std::vector<const VALUE *> plain_fields;
 
     /// The checks of the description, made once. Each fault is logged where a conversion
     /// meets it: naming the output, writing its header, preparing the match.
@@ -85,14 +95,54 @@ struct MEASUREMENT_PLAN {
     QStringList long_names;
 };
 
+/// What an element's end does for one measurement: the columns that take their value
+/// there, the MATCH entries met there, and whether a record may be complete then.
+struct END_ACTION {
+    MEASUREMENT_PLAN *plan;
+    std::vector<PLAN_COLUMN *> columns;
+    std::vector<PLAN_NEED *> needs;
+    bool may_write;
+};
+
+/// All that concerns the elements of one local name, in the order of the measurements
+/// and of their columns: so an element finds its work without a walk over the rest.
+struct ELEMENT_ACTIONS {
+    std::vector<PLAN_COLUMN *> start_columns;
+    std::vector<END_ACTION> ends;
+    /// A column reads the text of such an element at its end.
+    bool wants_text = false;
+};
+
 /// An INPUTFILE description, compiled once after the configuration is read: what the
 /// handler follows in every file that the description matches.
 struct DESCRIPTION {
     std::vector<MEASUREMENT_PLAN> plans;
-    /// Some column acts at every element start, with attributes or without.
-    bool starts_without_attributes = false;
+    /// The actions by interned local name; names that no column or entry concerns get other.
+    const ELEMENT_ACTIONS &actions_of(const void *local) const
+    {
+        if (!name_slots.empty()) {
+            for (size_t i = slot(local);; i = (i + 1) & (name_slots.size() - 1)) {
+                if (name_slots[i].first == local)
+                    return *name_slots[i].second;
+                if (!name_slots[i].first)
+                    break;
+            }
+        }
+        return other;
+    }
+    std::vector<std::unique_ptr<ELEMENT_ACTIONS>> named;
+    ELEMENT_ACTIONS other;
+    /// Open addressing over named by the name's pointer; the size is a power of two.
+    std::vector<std::pair<const void *, const ELEMENT_ACTIONS *>> name_slots;
+    size_t slot(const void *local) const
+    {
+        return size_t((uintptr_t(local) * 0x9E3779B97F4A7C15ull) >> 32) & (name_slots.size() - 1);
+    }
+    /// Columns whose path is missing: the first to act ends the parse with its fault.
+    std::vector<PLAN_COLUMN *> faulty_start_columns;
+    std::vector<PLAN_COLUMN *> faulty_end_columns;
     /// The file's time stamp as UTC_FILESTAMP columns write it, set for each file.
-    QByteArray file_stamp;
+    VALUE file_stamp;
 };
 
 /// Compiles every description of the configuration; a process's parses share the result.

@@ -16,12 +16,17 @@
 
 void XMLInputHandler::startDocument()
 {
-    element_stack.clear();
-    element_stack.reserve(64);
+    depth = 0;
+    reading_text = 0;
+    wants_text = false;
+    last_local = nullptr;
     description = &begin_parse(GL_param.current_inputfile);
-    description->file_stamp = GL_param.file_time.toString(GL_param.time_format).toUtf8();
+    description->file_stamp.assign(GL_param.file_time.toString(GL_param.time_format).toUtf8());
     separator = GL_param.column_separator.toUtf8();
     record_separator = DEFAULT_RECORD_SEPARATOR.toUtf8();
+    one_byte_separators = separator.size() == 1 && record_separator.size() == 1;
+    separator_byte = one_byte_separators ? separator.at(0) : 0;
+    record_separator_byte = one_byte_separators ? record_separator.at(0) : 0;
 }
 
 bool XMLInputHandler::characters(const char *text, size_t size)
@@ -36,61 +41,59 @@ bool XMLInputHandler::fatalError(long line, long column, const QString &message)
     return false;
 }
 
-/// A column whose path is missing ends the parse when it first acts.
-static bool path_found(const PLAN_COLUMN &column)
-{
-    if (!column.path_fault)
-        return true;
-    elog.log(column.path_fault);
-    return false;
-}
-
 bool XMLInputHandler::startElement(const XML_NAME &qName, const AttributeView &atts)
 {
-    if (int(element_stack.size()) >= MAX_ELEMENT_DEPTH) {
+    if (depth >= MAX_ELEMENT_DEPTH) {
         elog.log(QString("ERROR: element nesting deeper than %1 levels\n").arg(MAX_ELEMENT_DEPTH));
         return false;
     }
-    element_stack.push_back(qName);
+    // Siblings mostly share their name: the last one's actions are looked up once.
+    if (qName.local != last_local) {
+        last_local = qName.local;
+        last_actions = &description->actions_of(qName.local);
+    }
+    const ELEMENT_ACTIONS &actions = *last_actions;
+    open[depth++] = OPEN_ELEMENT{qName, &actions};
+    reading_text += actions.wants_text;
+    wants_text = reading_text != 0;
     character_buffer = std::string_view();
-    // Without look-ups, only columns that read attributes act at an element start.
-    if (atts.count == 0 && !description->starts_without_attributes)
-        return true;
-    for (Plan &plan : description->plans) {
-        if (!take_attributes(plan, atts))
+    if (!description->faulty_start_columns.empty() && !starts_without_fault(atts))
+        return false;
+    for (Column *column : actions.start_columns)
+        take_attribute(*column, atts);
+    return true;
+}
+
+/// A column whose path is missing ends the parse when it first acts: a look-up at any
+/// element start, another column at one with attributes.
+bool XMLInputHandler::starts_without_fault(const AttributeView &atts)
+{
+    for (const Column *column : description->faulty_start_columns) {
+        if (column->node->type == tok::MAPATTRIBUTE || atts.count != 0) {
+            elog.log(column->path_fault);
             return false;
+        }
     }
     return true;
 }
 
-bool XMLInputHandler::take_attributes(Plan &plan, const AttributeView &atts)
+void XMLInputHandler::take_attribute(Column &column, const AttributeView &atts)
 {
-    for (Column *column : plan.start_columns) {
-        ATTRIBUTE *col = column->node;
-        if (col->type == tok::MAPATTRIBUTE) {
-            if (!start_map(*column, atts))
-                return false;
-            continue;
-        }
-        if (atts.count == 0)
-            continue;
-        if (!path_found(*column))
-            return false;
-        const char *value;
-        int size;
-        // Of several attributes with that local name the last one wins.
-        if (is_pointer_matching(column->path) && atts.last_value(column->attribute, &value, &size))
-            assign_bytes(col->result, value, size);
+    if (column.node->type == tok::MAPATTRIBUTE) {
+        start_map(column, atts);
+        return;
     }
-    return true;
+    const char *value;
+    int size;
+    // Of several attributes with that local name the last one wins.
+    if (atts.count != 0 && is_pointer_matching(column.path) && atts.last_value(column.attribute, &value, &size))
+        column.node->result.assign(value, size_t(size));
 }
 
 // The table's parent empties it, an entry's start names its key, a look-up's start
 // takes its value: in this order when one element is more than one of them.
-bool XMLInputHandler::start_map(Column &column, const AttributeView &atts)
+void XMLInputHandler::start_map(Column &column, const AttributeView &atts)
 {
-    if (!path_found(column))
-        return false;
     if (!column.parent_path.empty() && is_pointer_matching(column.parent_path))
         column.table.clear();
     const char *value;
@@ -104,23 +107,10 @@ bool XMLInputHandler::start_map(Column &column, const AttributeView &atts)
         const QByteArray *found =
             atts.last_value(column.lookup_attribute, &value, &size) ? column.table.find(value, size) : nullptr;
         if (found)
-            assign_bytes(column.node->result, found->constData(), found->size());
+            column.node->result.assign(*found);
         else
-            assign_bytes(column.node->result, "", 0);
+            column.node->result.clear();
     }
-    return true;
-}
-
-bool XMLInputHandler::end_map(Column &column)
-{
-    if (!path_found(column))
-        return false;
-    if (column.key_pending && is_pointer_matching(column.path)) {
-        column.table.store(column.pending_key.constData(), column.pending_key.size(), character_buffer.data(),
-                           int(character_buffer.size()));
-        column.key_pending = false;
-    }
-    return true;
 }
 
 static bool is_xml_space(char c)
@@ -147,35 +137,27 @@ void XMLInputHandler::split_list(Column &column)
 
 bool XMLInputHandler::endElement(const XML_NAME &qName)
 {
-    for (Plan &plan : description->plans) {
-        if (!evaluate_columns(plan))
-            return false;
-        if (should_write(plan) && write_output_files(plan) != 0) {
+    if (!description->faulty_end_columns.empty()) {
+        elog.log(description->faulty_end_columns.front()->path_fault);
+        return false;
+    }
+    const ELEMENT_ACTIONS &actions = depth == 0 ? description->other : *open[depth - 1].actions;
+    for (const END_ACTION &action : actions.ends) {
+        for (Column *column : action.columns) {
+            if (is_pointer_matching(column->path))
+                evaluate_column(*column);
+        }
+        if (action.may_write && should_write(action) && write_output_files(*action.plan) != 0) {
             elog.log("ERROR: problem during writing data\n");
             return false;
         }
     }
-    if (element_stack.empty() || element_stack.back() != qName) {
+    if (depth == 0 || open[depth - 1].name != qName) {
         elog.log("ERROR: different endElement\n");
         return false;
     }
-    element_stack.pop_back();
-    return true;
-}
-
-bool XMLInputHandler::evaluate_columns(Plan &plan)
-{
-    for (Column *column : plan.end_columns) {
-        if (column->node->type == tok::MAPATTRIBUTE) {
-            if (!end_map(*column))
-                return false;
-            continue;
-        }
-        if (!path_found(*column))
-            return false;
-        if (is_pointer_matching(column->path))
-            evaluate_column(*column);
-    }
+    reading_text -= open[--depth].actions->wants_text;
+    wants_text = reading_text != 0;
     return true;
 }
 
@@ -185,13 +167,12 @@ void XMLInputHandler::evaluate_column(Column &column)
     ATTRIBUTE *col = column.node;
     switch (col->type) {
     case tok::ATTRIBUTE:
-        assign_bytes(col->result, character_buffer.data(), int(character_buffer.size()));
+        col->result.assign(character_buffer.data(), character_buffer.size());
         break;
     case tok::ATTRIBUTE_BOOL:
-        assign_bytes(col->result,
-               character_buffer == std::string_view(column.argument.constData(), size_t(column.argument.size()))
-                   ? "1" : "0",
-               1);
+        col->result.assign(
+            character_buffer == std::string_view(column.argument.constData(), size_t(column.argument.size())) ? "1" : "0",
+            1);
         break;
     case tok::ATTRIBUTE_CONVERT:
         convert_column(col);
@@ -201,6 +182,14 @@ void XMLInputHandler::evaluate_column(Column &column)
         break;
     case tok::LISTATTRIBUTE:
         split_list(column);
+        break;
+    case tok::MAPATTRIBUTE:
+        // An entry's end stores its text under the key its start named.
+        if (column.key_pending) {
+            column.table.store(column.pending_key.constData(), column.pending_key.size(), character_buffer.data(),
+                               int(character_buffer.size()));
+            column.key_pending = false;
+        }
         break;
     }
 }
@@ -224,14 +213,14 @@ void XMLInputHandler::convert_column(ATTRIBUTE *column)
         elog.log("ERROR: unexpected sub_type in XMLInputHandler::endElement()\n");
         return;
     }
-    column->result = time.toString(GL_param.time_format).toUtf8();
+    column->result.assign(time.toString(GL_param.time_format).toUtf8());
 }
 
 void XMLInputHandler::regexp_column(ATTRIBUTE *column)
 {
     const QString text = QString::fromUtf8(character_buffer.data(), int(character_buffer.size()));
     const int found = column->regexp->indexIn(text, 0, QRegExp::CaretAtZero);
-    column->result = column->regexp->cap(1).toUtf8();
+    column->result.assign(column->regexp->cap(1).toUtf8());
     if (found < 0) {
         elog.log(QString("ERROR: regular expression for operator REGEXPATTRIBUTE( pointer, \"%1\" ) "
                          "\"%2\" needs EXACTLY ONE subexpression _ found %3 for %4\n")
@@ -239,40 +228,26 @@ void XMLInputHandler::regexp_column(ATTRIBUTE *column)
     }
 }
 
-bool XMLInputHandler::is_pointer_matching(const std::vector<XML_NAME> &path) const
-{
-    const size_t count = path.size();
-    const size_t size = element_stack.size();
-    if (count > size)
-        return false;
-    // Innermost first: that name differs most often.
-    for (size_t i = 1; i <= count; ++i) {
-        if (element_stack[size - i] != path[count - i])
-            return false;
-    }
-    return true;
-}
-
 /// The record-completion test; marks the NEEDS entries that are met now.
-bool XMLInputHandler::should_write(Plan &plan)
+bool XMLInputHandler::should_write(const END_ACTION &action)
 {
-    if (plan.needs.front().node->type == tok::VOID)
+    Plan &plan = *action.plan;
+    if (plan.writes_at_every_end)
         return true;
-    bool all = true;
-    for (PLAN_NEED &need : plan.needs) {
-        if (is_pointer_matching(need.path))
-            need.node->satisfied = true;
-        all = all && need.node->satisfied;
+    for (PLAN_NEED *need : action.needs) {
+        if (!need->node->satisfied && is_pointer_matching(need->path)) {
+            need->node->satisfied = true;
+            --plan.unmet_needs;
+        }
     }
-    return all;
+    return plan.unmet_needs == 0;
 }
 
 void XMLInputHandler::reset_needs(Plan &plan)
 {
-    for (PLAN_NEED &need : plan.needs) {
-        if (need.node->type == tok::NEEDS)
-            need.node->satisfied = false;
-    }
+    for (PLAN_NEED *need : plan.path_needs)
+        need->node->satisfied = false;
+    plan.unmet_needs = plan.path_needs.size();
 }
 
 /// A list item or LISTINDEX field of the record for item (-1 without list columns).
@@ -280,10 +255,10 @@ void XMLInputHandler::write_list_field(DATA_FILE &out, const Column &column, lon
 {
     if (column.kind->field == FIELD::LIST_ITEM) {
         if (item >= 0 && size_t(item) < column.items.size())
-            out.append(column.list_text.constData() + column.items[size_t(item)].first, column.items[size_t(item)].second);
+            out.append(column.list_text.constData() + column.items[size_t(item)].first, size_t(column.items[size_t(item)].second));
     } else if (item >= 0) {
         char digits[24];
-        out.append(digits, snprintf(digits, sizeof digits, "%ld", item + 1));
+        out.append(digits, size_t(snprintf(digits, sizeof digits, "%ld", item + 1)));
     }
 }
 
@@ -291,15 +266,28 @@ int XMLInputHandler::write_output_files(Plan &plan)
 {
     elog.debug(3, "CALLED: XMLInputHandler::write_output_files()\n");
     DATA_FILE &out = *plan.measurement->file;
-    // The usual record, and the hot path of every conversion: each field as it stands.
+    // The usual record, and the hot path of every conversion: each field as it stands,
+    // copied straight into the output's buffer while it has room, the rest appended.
     const size_t plain = plan.plain_fields.size();
-    if (plain != 0) {
-        for (size_t i = 0; i < plain; ++i) {
-            out.append(*plan.plain_fields[i]);
-            if (i + 1 < plain)
-                out.append(separator);
+    if (plain != 0 && one_byte_separators) {
+        const VALUE *const *field = plan.plain_fields.data();
+        char *to = out.tail();
+        const char *const limit = out.limit();
+        size_t i = 0;
+        for (; i < plain && field[i]->size() < size_t(limit - to); ++i) {
+            to = field[i]->put(to);
+            *to++ = separator_byte;
         }
-        out.append(record_separator);
+        if (i == plain) {
+            to[-1] = record_separator_byte;
+            out.commit(to);
+            return finish_record(plan);
+        }
+        out.commit(to);
+        for (; i < plain; ++i) {
+            out.append(*field[i]);
+            out.append(i + 1 < plain ? separator : record_separator);
+        }
         return finish_record(plan);
     }
     // One record, or with list columns one per item of the longest list (none for empty lists).

@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -52,32 +53,61 @@ public:
     bool fatalError(long line, long column, const QString &message);
 
     /// True when the last count open elements are, in order, the names of path.
-    bool is_pointer_matching(const std::vector<XML_NAME> &path) const;
+    bool is_pointer_matching(const std::vector<XML_NAME> &path) const
+    {
+        if (path.size() > size_t(depth))
+            return false;
+        // Innermost first: that name differs most often.
+        const XML_NAME *name = path.data() + path.size();
+        const OPEN_ELEMENT *element = open.get() + depth;
+        while (name != path.data()) {
+            if (*--name != (--element)->name)
+                return false;
+        }
+        return true;
+    }
 
-    std::vector<XML_NAME> element_stack;
     std::string_view character_buffer;
+    /// Some open element is one whose text a column reads at its end. That text is the last
+    /// run since the last element start, which may stand in a child: while none is open,
+    /// no such end comes before the next start, and text can be dropped as it comes.
+    bool wants_text = false;
 
 private:
     using Column = PLAN_COLUMN;
     using Plan = MEASUREMENT_PLAN;
-    bool take_attributes(Plan &plan, const AttributeView &atts);
-    bool start_map(Column &column, const AttributeView &atts);
-    bool end_map(Column &column);
+    bool starts_without_fault(const AttributeView &atts);
+    void take_attribute(Column &column, const AttributeView &atts);
+    void start_map(Column &column, const AttributeView &atts);
     void split_list(Column &column);
     void write_list_field(DATA_FILE &out, const Column &column, long item);
     int finish_record(Plan &plan);
-    bool evaluate_columns(Plan &plan);
     void evaluate_column(Column &column);
     void convert_column(ATTRIBUTE *column);
     void regexp_column(ATTRIBUTE *column);
-    bool should_write(Plan &plan);
+    bool should_write(const END_ACTION &action);
     void reset_needs(Plan &plan);
     int write_output_files(Plan &plan);
 
     /// The description of the file, compiled once; its parse state is this parse's.
     DESCRIPTION *description = nullptr;
+    /// The open elements, outermost first, with what concerns each.
+    struct OPEN_ELEMENT {
+        XML_NAME name;
+        const ELEMENT_ACTIONS *actions;
+    };
+    std::unique_ptr<OPEN_ELEMENT[]> open{new OPEN_ELEMENT[MAX_ELEMENT_DEPTH]};
+    int depth = 0;
+    /// Of the open elements, those whose text a column reads.
+    int reading_text = 0;
+    const void *last_local = nullptr;
+    const ELEMENT_ACTIONS *last_actions = nullptr;
     QByteArray separator;
     QByteArray record_separator;
+    /// As they mostly are: then a record is written in one pass.
+    bool one_byte_separators = false;
+    char separator_byte = 0;
+    char record_separator_byte = 0;
 };
 
 #endif

@@ -11,6 +11,7 @@
 #include <libxml/parserInternals.h>
 
 #include "description.h"
+#include "value.h"
 #include "input_stream.h"
 #include "xml_input_handler.h"
 
@@ -42,10 +43,13 @@ struct XML_READER::Private {
 
     ~Private() { free(pending); }
 
-    bool halted(void *ctx);
+    bool halted(void *ctx) { return stopped && halt(ctx); }
+    bool halt(void *ctx);
     void fail(void *ctx, long line, long column, const QString &message);
     void fail_here(void *ctx, const QString &message);
-    bool flush(void *ctx);
+    /// Hands the text since the last markup to the handler; false once the parse stopped.
+    bool flush(void *ctx) { return halted(ctx) ? false : pending_size == 0 || delivered || deliver(ctx); }
+    bool deliver(void *ctx);
     bool count_text(void *ctx, long long size);
     bool append_text(void *ctx, const xmlChar *text, int length);
 };
@@ -61,14 +65,12 @@ static XML_READER::Private *reader(void *ctx)
 /// is parsed in a context of its own, and a context that merely stopped counts as a
 /// success to the one that holds the reference, which would go on expanding: marked as
 /// not well-formed, it fails that one in turn.
-bool XML_READER::Private::halted(void *ctx)
+bool XML_READER::Private::halt(void *ctx)
 {
-    if (stopped) {
-        xmlParserCtxtPtr context = static_cast<xmlParserCtxtPtr>(ctx);
-        context->wellFormed = 0;
-        xmlStopParser(context);
-    }
-    return stopped;
+    xmlParserCtxtPtr context = static_cast<xmlParserCtxtPtr>(ctx);
+    context->wellFormed = 0;
+    xmlStopParser(context);
+    return true;
 }
 
 void XML_READER::Private::fail(void *ctx, long line, long column, const QString &message)
@@ -89,12 +91,8 @@ void XML_READER::Private::fail_here(void *ctx, const QString &message)
     fail(ctx, xmlSAX2GetLineNumber(ctxt), xmlSAX2GetColumnNumber(ctxt), message);
 }
 
-bool XML_READER::Private::flush(void *ctx)
+bool XML_READER::Private::deliver(void *ctx)
 {
-    if (halted(ctx))
-        return false;
-    if (pending_size == 0 || delivered)
-        return true;
     const bool ok = handler->characters(pending, pending_size);
     delivered = true;
     if (!ok)
@@ -139,8 +137,7 @@ bool XML_READER::Private::append_text(void *ctx, const xmlChar *text, int length
         pending = grown;
         pending_capacity = capacity;
     }
-    if (length > 0)
-        memcpy(pending + pending_size, text, size_t(length));
+    copy_bytes(pending + pending_size, reinterpret_cast<const char *>(text), size_t(length));
     pending_size = size;
     return true;
 }
@@ -242,7 +239,8 @@ static void on_end_element(void *ctx, const xmlChar *localname, const xmlChar *p
 static void on_characters(void *ctx, const xmlChar *text, int length)
 {
     XML_READER::Private *r = reader(ctx);
-    if (!r->halted(ctx))
+    // Text that no column reads is not kept: mostly the line breaks between elements.
+    if (r->handler->wants_text && !r->halted(ctx))
         r->append_text(ctx, text, length);
 }
 
@@ -329,8 +327,9 @@ static bool run(XML_READER::Private &r)
     sax.setDocumentLocator = nullptr;
     sax.startElementNs = Guarded<on_start_element>::call;
     sax.endElementNs = Guarded<on_end_element>::call;
-    sax.characters = Guarded<on_characters>::call;
-    sax.ignorableWhitespace = Guarded<on_characters>::call;
+    // Nothing there throws: the text grows by realloc.
+    sax.characters = on_characters;
+    sax.ignorableWhitespace = on_characters;
     sax.cdataBlock = Guarded<on_cdata>::call;
     sax.comment = on_comment;
     sax.processingInstruction = on_processing_instruction;
