@@ -29,7 +29,7 @@ expect_no_log "missing configuration" "input path"
 
 printf 'GLOBALS {\n}\nINPUTFILE "x" {\n  GENERATES MEASUREMENT {\n    MATCH { AND VOID }\n  }\n}\n' >"$CASE/broken.conf"
 run_strandor -c "$CASE/broken.conf"
-expect_run "broken configuration" 6 "syntax error in line 5" \
+expect_run "broken configuration" 6 "syntax error in line 5" "HINT: unexpected VOID, expected NEEDS" \
     "ERROR: during global_parse() - file was: \"$CASE/broken.conf\"" "ERROR: error in configuration file"
 
 # A configuration file that opens but cannot be read: the scanner's fatal error, status 2.

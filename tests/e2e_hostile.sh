@@ -92,13 +92,6 @@ gz_text memory_20240101_0013.xml 200
 # member of a concatenation in turn. A fault fails the file with its name.
 doc() { perl -e 'print "<d>", map({ qq{<v a="$_">$_</v>\n} } 1 .. 2000), "</d>\n"'; }
 doc | gzip -n >"$WORK/gz.gz"
-cp "$WORK/gz.gz" "$WORK/gz_20240101_0004.xml.gz"
-hostile gzip gz_20240101_0004.xml.gz 0 30000
-[ "$(sed -n '2p;$p' "$CASE/output/2401010004_E_v_.data" | tr '\t\n' ',;')" = "1,1;2000,2000;" ] && ok || fail "gzip output"
-printf '<d><v a="1">x</v>' | gzip -n >"$WORK/members_20240101_0005.xml"
-printf '<v>y</v></d>\n' | gzip -n >>"$WORK/members_20240101_0005.xml"
-hostile gzip-members members_20240101_0005.xml 0 30000
-expect_file "gzip members" "$CASE/output/2401010005_E_v_.data" 'v\ta\nx\t1\ny\t1\n'
 size=$(stat -c %s "$WORK/gz.gz")
 # gz_fault NAME PERL_EDIT FAULT [SOURCE]: the gzip file edited by PERL_EDIT ($_ holds its bytes).
 gz_fault() {
@@ -124,20 +117,5 @@ perl -e 'print "<v>end</v></d>"' | gzip -n >>"$WORK/bomb_20240101_0007.xml"
 MAX_S=120 hostile gzip-bomb bomb_20240101_0007.xml 0 30000
 expect_file "gzip bomb" "$CASE/output/2401010007_E_v_.data" 'v\ta\nend\t\n'
 rm -f "$WORK/bomb_20240101_0007.xml"
-
-# A file removed between the listing and its worker.
-new_case removed
-conf
-perl -e 'print "<d>", "<v>x</v>" x 3000000, "</d>"' >"$CASE/input/a_20240101_0001.xml"
-printf '<d><v>b</v></d>' >"$CASE/input/b_20240101_0002.xml"
-( cd "$CASE" && "$STRANDOR" -c strandor.conf -i input -o output -t 1 >stdout 2>stderr ) &
-wait_until started "$CASE/stderr" 1
-rm "$CASE/input/b_20240101_0002.xml"
-wait $!
-STATUS=$?
-strip_log "$CASE/stderr" >"$CASE/log"
-expect_run "removed input" 1 "ERROR: opening file input//b_20240101_0002.xml" "ERROR: parsing unsuccessful" \
-    "Info (1/2) Prozesse erfolgreich konvertiert"
-expect_listing "removed input leaves only the other output" "$CASE/output" "2401010001_E_v_.data"
 
 finish

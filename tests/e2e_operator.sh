@@ -75,15 +75,6 @@ expect_failed "missing output" 1 "$ALL" \
     "WARNING: output path $CASE/nowhere/ does not exist - every conversion will fail" \
     "WARNING: column name \"a_name_of_thirty_one_characters\" is longer than 30 characters - every file of its description will fail" \
     "ERROR: could not open file $CASE/nowhere//0001010001_E_v_.data" "HINT: No such file or directory"
-run_in_case bash -c 'set -o pipefail; (trap "" XFSZ; ulimit -f 0; exec "$@") 2>&1 | cat >&2' - \
-    "$STRANDOR" -c "$CASE/strandor.conf" -i "$CASE/input" -o "$CASE/output"
-expect_run "write fails" 1 "ERROR: could not write file $CASE/output//0001010001_E_v_.data" "HINT: File too large"
-
-# A syntax error names what was found and what would have been taken.
-printf 'GLOBALS { }\nINPUTFILE "x" { GENERATES MEASUREMENT { granularity 15MIN } }\n' >"$CASE/bad.conf"
-run_strandor -c "$CASE/bad.conf"
-expect_run "syntax hint" 6 "syntax error in line 2" \
-    "HINT: unexpected granularity, expected MEASUREMENTNAME, GRANULARITY, MATCH, COLUMNS or }" "HINT: did you mean GRANULARITY?"
 
 # With the default directories, in a mount namespace of its own, the lock file lies inside
 # the input directory.

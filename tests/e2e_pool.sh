@@ -19,8 +19,6 @@ for t in 1 2; do
     # One worker hands out in case-insensitive order; two hand out each file once.
     [ $t = 2 ] && handed=$(echo $handed | tr ' ' '\n' | sort -f | tr '\n' ' ')
     [ "$handed" = "a_20240101_0001.xml B_20240101_0002.xml c_20240101_0003.xml " ] && ok || fail "-t $t hands out: $handed"
-    [ "$(grep -c 'gestorben mit return Wert 0 und beerdigt' "$CASE/log")$(grep -c 'forked child' "$CASE/log")" = 33 ] \
-        && ok || fail "-t $t forks and reaps three"
     expect_listing "-t $t output" "$CASE/output" "2401010001_E_item_V1.data 2401010002_E_item_V1.data 2401010003_E_item_V1.data"
     # Debug level 1 leaves converted input in place.
     expect_listing "-t $t input stays at -d 1" "$CASE/input" ".hidden_20240101_0004.xml B_20240101_0002.xml a_20240101_0001.xml c_20240101_0003.xml fifo_20240101_0006.xml sub_20240101_0005.xml"
@@ -41,7 +39,6 @@ convert -t 1 -d 1
 expect_run "failing worker" 1 "Info (2/3) Prozesse erfolgreich konvertiert" "ERROR: file cannot be processed" \
     "ERROR: no matching record description for $CASE/input//b_20240101_0002.XML" \
     "INFO: Process $(sed -n 's/^\[\([0-9]*\)\].*processing file = b_.*/\1/p' "$CASE/stderr") gestorben mit return Wert 22 und beerdigt"
-expect_listing "failing worker keeps its input" "$CASE/input" "a_20240101_0001.xml b_20240101_0002.XML c_20240101_0003.xml"
 rm -f "$CASE"/output/*
 convert -t 2
 expect_status "failing worker, level 0" 1

@@ -111,7 +111,8 @@ ln -s "$WORK/pipe" "$CASE/input/a_20240101_0001.xml"
 printf '<d><v>1</v></d>' >"$CASE/input/b_20240101_0002.xml"
 run_in_case timeout 60 "$STRANDOR" -c "$CASE/strandor.conf" -i "$CASE/input" -o "$CASE/output"
 expect_run fifo 1 "ERROR: opening file $CASE/input//a_20240101_0001.xml" "HINT: not a regular file" \
-    "Info (1/2) Prozesse erfolgreich konvertiert"
+    "ERROR: parsing unsuccessful" "Info (1/2) Prozesse erfolgreich konvertiert"
+expect_listing "fifo: only the other output" "$CASE/output" "2401010002_E_v_.data"
 
 # Stopped at moments of the start-up (listing 20,000 files) and of the pool: always the
 # stop's status, summary and metrics.

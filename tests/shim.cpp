@@ -1,6 +1,6 @@
 // Preloaded into strandor by the tests: fails or interrupts one system call of a worker at
 // an exact moment, and can take RENAME_NOREPLACE away as NFS does.
-//   STRANDOR_SHIM=CALL:N:ACTION  at the Nth CALL (fsync, link, unlink, rename, renameat2,
+//   STRANDOR_SHIM=CALL:N:ACTION  at the Nth CALL (fsync, link, rename, renameat2,
 //   write) of a worker:
 //     die      kill the whole run and the worker right before the call
 //     kill     kill the worker right after the call
@@ -63,11 +63,6 @@ extern "C" int fsync(int fd)
 extern "C" int link(const char *from, const char *to)
 {
     return hook("link", [&] { return next<int (*)(const char *, const char *)>("link")(from, to); });
-}
-
-extern "C" int unlink(const char *path)
-{
-    return hook("unlink", [&] { return next<int (*)(const char *)>("unlink")(path); });
 }
 
 extern "C" ssize_t write(int fd, const void *data, size_t size)

@@ -60,7 +60,6 @@ void TstConfig::parse_data()
     } rows[] = {
         {"empty file", QByteArray(), 1, "end of file", "GLOBALS", ""},
         {"only comments", "# one\n# two\n", 3, "end of file", "GLOBALS", ""},
-        {"AND VOID", head + "MATCH {\n AND VOID } } }", 5, "VOID", "NEEDS", ""},
         {"lower-case keyword", "Globals { }", 1, "Globals", "GLOBALS", "GLOBALS"},
         {"misspelt keyword", head + "COLUMN { } } }", 4, "COLUMN", item, "COLUMNS"},
         {"misspelt column kind", columns + "ARGATRIBUTE", 4, "ARGATRIBUTE", any_column, "ARGATTRIBUTE"},

@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QRegExp>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -157,8 +156,7 @@ int PROCESS_FILE::find_current_inputfile(QString file_name)
             elog.log("ERROR: expected token INPUTFILE\n");
             return exit_status::FAILED;
         }
-        QRegExp pattern(n->text, Qt::CaseSensitive, QRegExp::RegExp);
-        if (pattern.indexIn(file_name, 0) >= 0) {
+        if (description_of(n).name_pattern.indexIn(file_name, 0) >= 0) {
             GL_param.current_inputfile = n;
             return 0;
         }

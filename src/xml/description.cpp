@@ -279,6 +279,7 @@ static void index_elements(DESCRIPTION &description)
 static std::unique_ptr<DESCRIPTION> compile(ATTRIBUTE *inputfile)
 {
     auto description = std::make_unique<DESCRIPTION>();
+    description->name_pattern = QRegExp(inputfile->text, Qt::CaseSensitive, QRegExp::RegExp);
     for (ATTRIBUTE *m = inputfile->child; m; m = m->next) {
         MEASUREMENT_PLAN plan;
         plan.measurement = m;

@@ -2,6 +2,7 @@
 #define STRANDOR_XML_DESCRIPTION_H
 
 #include <QByteArray>
+#include <QRegExp>
 #include <QString>
 #include <QStringList>
 
@@ -116,6 +117,8 @@ struct ELEMENT_ACTIONS {
 /// An INPUTFILE description, compiled once after the configuration is read: what the
 /// handler follows in every file that the description matches.
 struct DESCRIPTION {
+    /// The INPUTFILE pattern, which picks the description for a file by its name.
+    QRegExp name_pattern;
     std::vector<MEASUREMENT_PLAN> plans;
     /// The actions by interned local name; names that no column or entry concerns get other.
     const ELEMENT_ACTIONS &actions_of(const void *local) const
