@@ -32,6 +32,13 @@ run_strandor -c "$CASE/broken.conf"
 expect_run "broken configuration" 6 "syntax error in line 5" "HINT: unexpected VOID, expected NEEDS" \
     "ERROR: during global_parse() - file was: \"$CASE/broken.conf\"" "ERROR: error in configuration file"
 
+# Regular expressions are compiled at start: each invalid one is named with its line.
+printf 'GLOBALS { }\nINPUTFILE "[x" {\n GENERATES MEASUREMENT { COLUMNS {\n REGEXPATTRIBUTE ( "v", "(a" ) "r" } } }\n' >"$CASE/regexp.conf"
+run_strandor -c "$CASE/regexp.conf"
+expect_run "invalid regular expressions" 6 "ERROR: invalid regular expression \"[x\" in line 2: unexpected end" \
+    "ERROR: invalid regular expression \"(a\" in line 4: unexpected end" "ERROR: error in configuration file"
+expect_no_log "invalid regular expressions" "global_parse"
+
 # A configuration file that opens but cannot be read: the scanner's fatal error, status 2.
 run_strandor -c "$CASE/input"
 expect_status "unreadable configuration" 2

@@ -35,6 +35,8 @@ public:
     QString output_name;
     int pointer_count;
     bool satisfied;
+    /// The configuration's line that the node ends in, for messages.
+    int line = 0;
 };
 
 #endif

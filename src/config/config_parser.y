@@ -72,8 +72,9 @@ inputfile_list: %empty                     { $$ = nullptr; }
     | inputfile_list inputfile             { $$ = append($1, $2); }
     ;
 
-inputfile: INPUTFILE QUOTED_STRING '{' measurement_list '}'
-    { $$ = new_node(tok::INPUTFILE, unquote($2), $4); }
+// The line of the pattern, before the block moves the scanner on.
+inputfile: INPUTFILE QUOTED_STRING { $<number>$ = GL_param.line_number; } '{' measurement_list '}'
+    { $$ = new_node(tok::INPUTFILE, unquote($2), $5); $$->line = $<number>3; }
     ;
 
 measurement_list: %empty                   { $$ = nullptr; }

@@ -16,6 +16,9 @@ extern long global_token_end;
 /// Parses a whole configuration from the start of input (the scanner restarted, line
 /// numbers from 1): 0 on success, as global_parse.
 int parse_configuration(FILE *input);
+/// The checks that the grammar cannot make, each fault logged with its line: false if
+/// the configuration parsed into root must be refused.
+bool configuration_sound(const class ATTRIBUTE *root);
 /// Counts the configurations parsed: what was compiled from an earlier one is stale.
 int configuration_generation();
 

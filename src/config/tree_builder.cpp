@@ -5,6 +5,10 @@
 #include <cstdlib>
 
 #include "attribute.h"
+#include "elog.h"
+#include "gl_param.h"
+#include "global_parser.h"
+#include "type_codes.h"
 #include "data_file.h"
 
 static bool strings_utf8 = false;
@@ -27,6 +31,7 @@ ATTRIBUTE *new_node(int type, ATTRIBUTE *child)
     auto *node = new ATTRIBUTE;
     node->type = type;
     node->child = child;
+    node->line = GL_param.line_number;
     return node;
 }
 
@@ -67,4 +72,29 @@ void free_tree(ATTRIBUTE *node)
         delete node;
         node = next;
     }
+}
+
+/// A pattern that QRegExp cannot compile would refuse every file at run time, each as
+/// matching no description.
+static bool pattern_valid(const QString &pattern, int line)
+{
+    const QRegExp compiled(pattern, Qt::CaseSensitive, QRegExp::RegExp);
+    if (compiled.isValid())
+        return true;
+    elog.log(QString("ERROR: invalid regular expression \"%1\" in line %2: %3\n").arg(pattern).arg(line).arg(compiled.errorString()));
+    return false;
+}
+
+bool configuration_sound(const ATTRIBUTE *root)
+{
+    bool sound = true;
+    for (const ATTRIBUTE *inputfile = root; inputfile; inputfile = inputfile->next) {
+        sound = pattern_valid(inputfile->text, inputfile->line) && sound;
+        for (const ATTRIBUTE *m = inputfile->child; m; m = m->next)
+            for (const ATTRIBUTE *columns = m->child; columns; columns = columns->next)
+                for (const ATTRIBUTE *col = columns->type == tok::COLUMNS ? columns->child : nullptr; col; col = col->next)
+                    if (col->type == tok::ATTRIBUTE_REGEXP)
+                        sound = pattern_valid(col->argument, col->line) && sound;
+    }
+    return sound;
 }

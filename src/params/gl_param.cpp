@@ -284,6 +284,8 @@ int GL_PARAM::read_configuration_file()
     }
     elog.debug(5, "DEBUG: end parsing\n");
     fclose(file);
+    if (!configuration_sound(description_root))
+        return exit_status::CONFIG_INVALID;
     if (debug_level != 0)
         dump();
     elog.debug(3, "FINISH: parse_global()\n");
