@@ -54,7 +54,7 @@ run_strandor -c "$CASE/v1.conf" -i "$CASE/input/" -o /data/out -t 3 -s 429496729
 expect_log "dump" "INFO: input_path: <$CASE/input//>" "INFO: output_path: </data/out/>" \
     "INFO: parallel processes: 3" "INFO: debug_level: 0" "INFO: file mask: <%1_%2_%3_%4.data>" \
     "INFO: time format: <yyMMdd hh:mm>" "$(printf 'INFO: column separator: <\t>')" "INFO: max header size: <30>" "INFO: minimum age: <0 s>" "INFO: metrics file: <>" \
-    "INFO: quarantine directory: <>" "INFO: archive directory: <>" \
+    "INFO: quarantine directory: <>" "INFO: archive directory: <>" "INFO: absent values: <KEEP>" \
     "INFO: configuration file: $CASE/v1.conf" "INFO: strandor will execute 3 processes parallel"
 [ "$(grep -c 'strandor - fast flexible data converter' "$CASE/log")" -eq 1 ] && ok || fail "dump once at level 0"
 expect_no_log "-d 0 lists no tree" "INPUTFILE = ^x"

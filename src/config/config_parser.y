@@ -42,6 +42,7 @@ class ATTRIBUTE;
 %token MS_TO_UTC 286 MS_TO_LOCAL 287 STRING_TO_LOCAL 288 STRING_TO_UTC 289
 %token ATTRIBUTE_ARG 290 "ARGATTRIBUTE"
 %token LISTATTRIBUTE 291 LISTINDEX 292 MAPATTRIBUTE 293
+%token ABSENT_VALUES 295 KEEP 296 EMPTY 297
 
 %type <node> inputfile_list inputfile measurement_list measurement measurement_items
 %type <node> measurement_item match_items match_item pointer_path pointer_elem
@@ -66,6 +67,8 @@ global_setting: VERSION QUOTED_STRING     { GL_param.version = unquote($2); }
     | TIME_FORMAT QUOTED_STRING            { GL_param.time_format = unquote($2); }
     | COLUMN_SEPARATOR QUOTED_STRING       { GL_param.column_separator = unquote($2); }
     | HEADER_SIZE_MAX INTEGER              { GL_param.max_header_size = $2; }
+    | ABSENT_VALUES KEEP                   { GL_param.empty_absent_values = false; }
+    | ABSENT_VALUES EMPTY                  { GL_param.empty_absent_values = true; }
     ;
 
 inputfile_list: %empty                     { $$ = nullptr; }
@@ -299,6 +302,7 @@ SAME_CODE(COLUMNS) SAME_CODE(ATTRIBUTE) SAME_CODE(ATTRIBUTE_BOOL) SAME_CODE(ATTR
 SAME_CODE(ATTRIBUTE_REGEXP) SAME_CODE(UTC_FILESTAMP) SAME_CODE(MS_TO_UTC) SAME_CODE(MS_TO_LOCAL)
 SAME_CODE(STRING_TO_LOCAL) SAME_CODE(STRING_TO_UTC) SAME_CODE(ATTRIBUTE_ARG)
 SAME_CODE(LISTATTRIBUTE) SAME_CODE(LISTINDEX) SAME_CODE(MAPATTRIBUTE)
+SAME_CODE(ABSENT_VALUES) SAME_CODE(KEEP) SAME_CODE(EMPTY)
 
 // Every column keyword of the grammar has its row in the table of kinds, and every row's
 // token is a column keyword of the grammar.

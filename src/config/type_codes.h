@@ -44,6 +44,9 @@ enum : int {
     MAPATTRIBUTE = 293,
     /// Not a token: the look-up half of a MAPATTRIBUTE, the last child of its node.
     LOOKUP = 294,
+    ABSENT_VALUES = 295,
+    KEEP = 296,
+    EMPTY = 297,
 };
 } // namespace tok
 

@@ -64,6 +64,7 @@ GL_PARAM::GL_PARAM()
       time_format(DEFAULT_TIME_FORMAT),
       column_separator(DEFAULT_COLUMN_SEPARATOR),
       max_header_size(30),
+      empty_absent_values(false),
       shard_index(0),
       shard_count(1),
       min_age(0),
@@ -314,4 +315,5 @@ void GL_PARAM::dump()
     elog.log("INFO: metrics file: <" + metrics_file + ">\n");
     elog.log("INFO: quarantine directory: <" + quarantine_path + ">\n");
     elog.log("INFO: archive directory: <" + archive_path + ">\n");
+    elog.log(QString("INFO: absent values: <%1>\n").arg(empty_absent_values ? "EMPTY" : "KEEP"));
 }

@@ -41,6 +41,9 @@ public:
     QString time_format;
     QString column_separator;
     int max_header_size;
+    /// ABSENT_VALUES EMPTY: a column is emptied where an element of its path, or of its
+    /// path less the last step, starts, so that it holds only what its record's elements say.
+    bool empty_absent_values;
     /// This run converts the files whose shard is shard_index out of shard_count.
     quint32 shard_index;
     quint32 shard_count;

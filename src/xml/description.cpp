@@ -71,6 +71,8 @@ static PLAN_COLUMN compile_column(ATTRIBUTE *col)
     column.kind = column_kind(col->type, col->sub_type);
     column.path = resolve_path(col->child);
     column.argument = col->argument.toUtf8();
+    if (!column.path.empty())
+        column.parent_path.assign(column.path.begin(), column.path.end() - 1);
     if (column.kind->has_path)
         column.path_fault = path_fault(col);
     if (col->type == tok::ATTRIBUTE_ARG || col->type == tok::MAPATTRIBUTE)
@@ -80,8 +82,6 @@ static PLAN_COLUMN compile_column(ATTRIBUTE *col)
         for (ATTRIBUTE *n = col->child; n; n = n->next)
             lookup = n->type == tok::LOOKUP ? n : lookup;
         column.path_fault = map_fault(col, lookup);
-        if (!column.path.empty())
-            column.parent_path.assign(column.path.begin(), column.path.end() - 1);
         if (lookup) {
             column.lookup_path = resolve_path(lookup->child);
             column.lookup_attribute = intern_name(lookup->argument.toUtf8());
@@ -188,7 +188,8 @@ static QStringList long_names(const ATTRIBUTE *m)
 static std::vector<const void *> start_names(const PLAN_COLUMN &column)
 {
     std::vector<const void *> names;
-    for (const std::vector<XML_NAME> *path : {&column.parent_path, &column.path, &column.lookup_path}) {
+    const bool map = column.node->type == tok::MAPATTRIBUTE;
+    for (const std::vector<XML_NAME> *path : {map ? &column.parent_path : &column.path, &column.path, &column.lookup_path}) {
         if (!path->empty() && std::find(names.begin(), names.end(), path->back().local) == names.end())
             names.push_back(path->back().local);
     }
@@ -225,6 +226,16 @@ static void index_elements(DESCRIPTION &description)
         plan.writes_at_every_end = plan.path_needs.empty() || plan.needs.front().node->type == tok::VOID;
         if (plan.writes_at_every_end)
             plan.path_needs.clear();
+        if (GL_param.empty_absent_values) {
+            for (PLAN_COLUMN &column : plan.column_list) {
+                if (!column.kind->has_path || column.path_fault || column.node->type == tok::MAPATTRIBUTE)
+                    continue;
+                for (const std::vector<XML_NAME> *path : {&column.path, &column.parent_path}) {
+                    if (!path->empty())
+                        actions_named(description, path->back().local).emptied.emplace_back(&column, path);
+                }
+            }
+        }
         for (PLAN_COLUMN *column : plan.start_columns) {
             if (column->path_fault)
                 description.faulty_start_columns.push_back(column);

@@ -41,11 +41,12 @@ struct PLAN_COLUMN {
     const COLUMN_KIND *kind;
     const char *path_fault = nullptr;
     std::vector<XML_NAME> path;
+    /// The path less its last step, for paths of two steps or more.
+    std::vector<XML_NAME> parent_path;
     /// ARGATTRIBUTE: the attribute's interned local name; MAPATTRIBUTE: the key's.
     const void *attribute = nullptr;
     QByteArray argument;
-    /// MAPATTRIBUTE: the entries' parent, the look-up path and attribute.
-    std::vector<XML_NAME> parent_path;
+    /// MAPATTRIBUTE: the look-up path and attribute; parent_path is the entries' parent.
     std::vector<XML_NAME> lookup_path;
     const void *lookup_attribute = nullptr;
 
@@ -108,6 +109,9 @@ struct END_ACTION {
 /// All that concerns the elements of one local name, in the order of the measurements
 /// and of their columns: so an element finds its work without a walk over the rest.
 struct ELEMENT_ACTIONS {
+    /// ABSENT_VALUES EMPTY: the columns emptied at the start, each with the path that must
+    /// match (its own, or its own less the last step).
+    std::vector<std::pair<PLAN_COLUMN *, const std::vector<XML_NAME> *>> emptied;
     std::vector<PLAN_COLUMN *> start_columns;
     std::vector<END_ACTION> ends;
     /// A column reads the text of such an element at its end.

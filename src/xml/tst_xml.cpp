@@ -17,7 +17,10 @@ private slots:
 };
 
 static void row(const char *name, const QByteArray &blocks, const QByteArray &xml, const QString &output,
-                const QString &log = QString()) { QTest::newRow(name) << blocks << xml << output << log; }
+                const QString &log = QString(), const QByteArray &globals = QByteArray())
+{
+    QTest::newRow(name) << blocks << xml << output << log << globals;
+}
 
 void TstXml::records_data()
 {
@@ -25,6 +28,7 @@ void TstXml::records_data()
     QTest::addColumn<QByteArray>("xml");
     QTest::addColumn<QString>("output");
     QTest::addColumn<QString>("log");
+    QTest::addColumn<QByteArray>("globals");
     const QByteArray r("MATCH { NEEDS \"r\" } COLUMNS { ");
     row("MS_TO_UTC and MS_TO_LOCAL", r + "CONVERTATTRIBUTE MS_TO_UTC ( \"r\" -> \"t\" ) \"t\" "
         "CONVERTATTRIBUTE MS_TO_LOCAL ( \"r\" -> \"t\" ) \"local\" ATTRIBUTE ( \"r\" -> \"t\" ) \"raw\" }",
@@ -47,6 +51,17 @@ void TstXml::records_data()
         "id\n2\n2\n2\n3\n");
     row("values repeat, empty before the first", r + "ATTRIBUTE ( \"r\" -> \"a\" ) \"a\" ATTRIBUTE ( \"r\" -> \"b\" ) \"b\" }",
         "<d><r><b>1</b></r><r><a>x</a><b>2</b></r><r><b>3</b></r></d>", "a|b\n|1\nx|2\nx|3\n");
+    // ABSENT_VALUES EMPTY: a value belongs to the elements of its record.
+    const QByteArray empty("ABSENT_VALUES EMPTY");
+    row("EMPTY: an absent attribute, an absent child", r + "ARGATTRIBUTE ( \"r\", \"id\" ) \"id\" "
+        "ATTRIBUTE ( \"r\" -> \"a\" ) \"a\" }", "<d><r id='1'><a>x</a></r><r/><r id='3'><a>y</a></r></d>",
+        "id|a\n1|x\n|\n3|y\n", QString(), empty);
+    row("EMPTY: an absent list gives no record", r + "ARGATTRIBUTE ( \"r\", \"id\" ) \"id\" LISTATTRIBUTE ( \"r\" -> \"l\" ) \"l\" }",
+        "<d><r id='1'><l>p q</l></r><r id='2'/></d>", "id|l\n1|p\n1|q\n", QString(), empty);
+    row("EMPTY: a one-step path is emptied only where its element starts", r + "ARGATTRIBUTE ( \"g\", \"id\" ) \"g\" }",
+        "<d><g id='1'/><r/><g/><r/></d>", "g\n1\n\n", QString(), empty);
+    row("KEEP, as without the setting", r + "ARGATTRIBUTE ( \"r\", \"id\" ) \"id\" }",
+        "<d><r id='1'/><r/></d>", "id\n1\n1\n", QString(), "ABSENT_VALUES EMPTY ABSENT_VALUES KEEP");
     row("NEEDS in either order", "MATCH { NEEDS \"p\" AND NEEDS \"q\" } COLUMNS { ATTRIBUTE ( \"p\" ) \"p\" ATTRIBUTE ( \"q\" ) \"q\" }",
         "<d><p>1</p><q>1</q><q>2</q><p>2</p><p>3</p></d>", "p|q\n1|1\n2|2\n");
     row("VOID first: a record at every element end", "MATCH { VOID } COLUMNS { ATTRIBUTE ( \"a\" ) \"a\" }",
@@ -133,7 +148,9 @@ void TstXml::records()
     QFETCH(QByteArray, xml);
     QFETCH(QString, output);
     QFETCH(QString, log);
-    QByteArray config = "GLOBALS { COLUMN_SEPARATOR \"|\" }\nINPUTFILE \"x\" { GENERATES MEASUREMENT {\n"
+    QFETCH(QByteArray, globals);
+    GL_param.empty_absent_values = false;
+    QByteArray config = "GLOBALS { COLUMN_SEPARATOR \"|\" " + globals + " }\nINPUTFILE \"x\" { GENERATES MEASUREMENT {\n"
                         "MEASUREMENTNAME \"m\" GRANULARITY EVENT\n" + blocks + "\n} }\n";
     free_tree(GL_param.description_root);
     GL_param.description_root = nullptr;

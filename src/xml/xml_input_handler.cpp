@@ -59,6 +59,13 @@ bool XMLInputHandler::startElement(const XML_NAME &qName, const AttributeView &a
     character_buffer = std::string_view();
     if (!description->faulty_start_columns.empty() && !starts_without_fault(atts))
         return false;
+    for (const auto &emptied : actions.emptied) {
+        if (is_pointer_matching(*emptied.second)) {
+            emptied.first->node->result.clear();
+            emptied.first->list_text.clear();
+            emptied.first->items.clear();
+        }
+    }
     for (Column *column : actions.start_columns)
         take_attribute(*column, atts);
     return true;
