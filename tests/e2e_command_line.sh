@@ -38,6 +38,17 @@ run_strandor -c "$CASE/regexp.conf"
 expect_run "invalid regular expressions" 6 "ERROR: invalid regular expression \"[x\" in line 2: unexpected end" \
     "ERROR: invalid regular expression \"(a\" in line 4: unexpected end" "ERROR: error in configuration file"
 expect_no_log "invalid regular expressions" "global_parse"
+# AT_END columns of a measurement wait for one group, of a path of two steps or more.
+printf '%s\n' 'GLOBALS { }' 'INPUTFILE "x" { GENERATES MEASUREMENT { COLUMNS {' ' ATTRIBUTE ( "a" -> "b" ) "ok" AT_END' \
+    ' ATTRIBUTE ( "c" -> "d" ) "other" AT_END' ' LISTATTRIBUTE ( "a" -> "l" ) "list" AT_END' ' ATTRIBUTE ( "e" ) "short" AT_END' \
+    ' UTC_FILESTAMP "t" AT_END } } }' >"$CASE/at_end.conf"
+run_strandor -c "$CASE/at_end.conf"
+only="only a column with an element path, and no LISTATTRIBUTE, can be AT_END"
+expect_run "AT_END faults" 6 \
+    "ERROR: AT_END column \"other\" in line 4: its group \"c\" is not \"a\", the group of the other AT_END columns of its measurement" \
+    "ERROR: AT_END column \"list\" in line 5: $only" "ERROR: AT_END column \"t\" in line 7: $only" \
+    "ERROR: AT_END column \"short\" in line 6: its path needs two steps or more: the group whose end it waits for, and its element" \
+    "ERROR: error in configuration file"
 
 # A configuration file that opens but cannot be read: the scanner's fatal error, status 2.
 run_strandor -c "$CASE/input"

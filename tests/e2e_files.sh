@@ -72,29 +72,31 @@ convert
 expect_status "UTF-8 configuration" 0
 expect_file "UTF-8 configuration" "$CASE/output/1111101345_E_zählung_.data" 'wert\n1\n2\n'
 
-# Two nodes of one quarter hour. With %5 each keeps its own output; a rerun finds them:
-# status 1, no hint, the existing files untouched, nothing new, the inputs kept. Without
-# %5 the second collides with the first, with a hint.
+# Two nodes of one quarter hour, left in place at -d 1. With %5 each keeps its own output;
+# delivered again, a file finds its output in place, byte for byte, and counts as converted
+# before; one with other data fails with a hint and stays. Without %5 the second collides
+# with the first.
 nodes() {
     new_case "$1"
     config "$2"
     input A20200101.1400+0100-1415+0100_NodeA.xml
-    input A20200101.1400+0100-1415+0100_NodeB.xml
+    printf '<r><v>3</v></r>\n' >"$CASE/input/A20200101.1400+0100-1415+0100_NodeB.xml"
     convert -d 1
 }
 nodes nodes 'FILE_MASK "%5.%2"'
 expect_status "nodes" 0
-outputs="A20200101.1400+0100-1415+0100_NodeA.Q A20200101.1400+0100-1415+0100_NodeB.Q"
-expect_listing "nodes" "$CASE/output" "$outputs"
+a=A20200101.1400+0100-1415+0100_NodeA b=A20200101.1400+0100-1415+0100_NodeB
+expect_listing "nodes" "$CASE/output" "$a.Q $b.Q"
 touch -d '2001-01-01' "$CASE"/output/*
 saved=$(cd "$CASE/output" && stat -c %Y:%s * && md5sum *)
+printf '<r><v>4</v></r>\n' >"$CASE/input/$b.xml"
 convert
-expect_run "rerun" 1 "ERROR: file $CASE/output//A20200101.1400+0100-1415+0100_NodeA.Q already exists - aborting " \
-    "ERROR: could not open output files"
-expect_no_log "rerun" "HINT"
-[ "$(cd "$CASE/output" && stat -c %Y:%s * && md5sum *)" = "$saved" ] && ok || fail "rerun changed the existing files"
-expect_listing "rerun leaves nothing new" "$CASE/output" "$outputs"
-expect_listing "rerun keeps input" "$CASE/input" "A20200101.1400+0100-1415+0100_NodeA.xml A20200101.1400+0100-1415+0100_NodeB.xml"
+expect_run "delivered again" 1 "INFO: $CASE/output//$a.Q is in place with the same content - $a.xml was converted before" \
+    "ERROR: file $CASE/output//$b.Q already exists - aborting " \
+    "HINT: $CASE/output//$b.Q holds other data; move it away to convert $b.xml again" "Info (1/2) Prozesse erfolgreich konvertiert"
+[ "$(cd "$CASE/output" && stat -c %Y:%s * && md5sum *)" = "$saved" ] && ok || fail "delivered again: the existing files changed"
+expect_listing "delivered again: nothing new" "$CASE/output" "$a.Q $b.Q"
+expect_listing "delivered again: the changed input stays" "$CASE/input" "$b.xml"
 nodes nodes-collide ''
 expect_run "nodes collide" 1 "ERROR: file $CASE/output//2001011400_Q_CELL_.data already exists - aborting " \
     "HINT: several input files map to this output name; put %5 into FILE_MASK to keep one output per input file"
@@ -142,6 +144,20 @@ perl -e 'print "<r>", "<v>abcdefghijklmnopqrstuvwxyz</v>" x 3000, "</r>"' >"$CAS
 run_in_case sh -c 'trap "" XFSZ; ulimit -f 40; exec "$@"' - "$STRANDOR" -c strandor.conf -i input -o output
 expect_failed "write error" 1 a_20111110_1345.xml "ERROR: could not write file output//1111101345_Q_CELL_.data" \
     "HINT: File too large"
+
+# A file that gives no record is converted with a warning, or fails with -z; others say
+# how much they gave. A backslash in COLUMN_SEPARATOR is no escape, and is said so.
+new_case no-record
+config 'COLUMN_SEPARATOR "\t"'
+printf '<r><w>1</w></r>' >"$CASE/input/a_20111110_1345.xml"
+input b_20111110_1400.xml
+convert -z
+expect_run "-z" 1 "ERROR: a_20111110_1345.xml gave no record" "INFO: b_20111110_1400.xml: 2 records in 1 output files" \
+    'WARNING: COLUMN_SEPARATOR "\t" holds a backslash; quoted strings have no escapes - write the separator itself between the quotes'
+expect_listing "-z keeps the empty one" "$CASE/input" "a_20111110_1345.xml"
+convert
+expect_run "no record" 0 "WARNING: a_20111110_1345.xml gave no record" "INFO: a_20111110_1345.xml: 0 records in 1 output files"
+expect_file "no record: the header" "$CASE/output/1111101345_Q_CELL_.data" 'time\\tvalue\n'
 
 # Two workers racing for one output name: exactly one wins, the file is one whole output.
 for round in 1 2 3 4 5; do

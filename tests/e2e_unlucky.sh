@@ -70,7 +70,7 @@ corpus "$CASE/input" 1 1
 hold_lock "$CASE/input/.strandor.0of1.lock"
 STRANDOR_SHIM_NO_OFD=1 LD_PRELOAD=$SHIM convert
 expect_run "no OFD locks: held" 3 "ERROR: another strandor run is converting shard 0/1 of $CASE/input/ - aborting"
-kill $holder
+kill $holder; wait $holder 2>/dev/null # its lock goes with it
 STRANDOR_SHIM_NO_OFD=1 LD_PRELOAD=$SHIM convert
 expect_run "no OFD locks: free" 0 "Info (1/1) Prozesse erfolgreich konvertiert"
 # A full disk is no fault of the file: it is not quarantined.
@@ -143,7 +143,7 @@ if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
     hold_lock "$CASE/input/.strandor.0of1.lock" as 4001
     run_in_case as 4002 "$WORK/strandor" -c strandor.conf -i input -o output
     expect_run "group: one lock" 3 "ERROR: another strandor run is converting shard 0/1 of input/ - aborting"
-    kill $holder
+    kill $holder; wait $holder 2>/dev/null
     chmod 755 "$CASE/input"
     run_in_case as 4002 "$WORK/strandor" -c strandor.conf -i input -o output
     expect_run "input not writable" 1 "ERROR: input directory input is not writable - converted files could not be removed"

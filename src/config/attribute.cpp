@@ -58,7 +58,7 @@ static QString column_line(const COLUMN_KIND &kind, const ATTRIBUTE *n)
         }
         line += format[i];
     }
-    return line + "\n";
+    return line + (n->at_end ? " AT_END\n" : "\n");
 }
 
 static QString dump_line(const ATTRIBUTE *n)

@@ -37,6 +37,8 @@ public:
     bool satisfied;
     /// The configuration's line that the node ends in, for messages.
     int line = 0;
+    /// A column written with AT_END: it takes its value when its group element ends.
+    bool at_end = false;
 };
 
 #endif

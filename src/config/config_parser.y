@@ -42,7 +42,7 @@ class ATTRIBUTE;
 %token MS_TO_UTC 286 MS_TO_LOCAL 287 STRING_TO_LOCAL 288 STRING_TO_UTC 289
 %token ATTRIBUTE_ARG 290 "ARGATTRIBUTE"
 %token LISTATTRIBUTE 291 LISTINDEX 292 MAPATTRIBUTE 293
-%token ABSENT_VALUES 295 KEEP 296 EMPTY 297
+%token ABSENT_VALUES 295 KEEP 296 EMPTY 297 AT_END 298
 
 %type <node> inputfile_list inputfile measurement_list measurement measurement_items
 %type <node> measurement_item match_items match_item pointer_path pointer_elem
@@ -120,6 +120,7 @@ pointer_elem: QUOTED_STRING                { $$ = new_node(tok::POINTER, unquote
 
 column_items: %empty                       { $$ = nullptr; }
     | column_items column_item             { $$ = append($1, $2); }
+    | column_items column_item AT_END      { $2->at_end = true; $$ = append($1, $2); }
     ;
 
 column_item: UTC_FILESTAMP QUOTED_STRING
@@ -302,7 +303,7 @@ SAME_CODE(COLUMNS) SAME_CODE(ATTRIBUTE) SAME_CODE(ATTRIBUTE_BOOL) SAME_CODE(ATTR
 SAME_CODE(ATTRIBUTE_REGEXP) SAME_CODE(UTC_FILESTAMP) SAME_CODE(MS_TO_UTC) SAME_CODE(MS_TO_LOCAL)
 SAME_CODE(STRING_TO_LOCAL) SAME_CODE(STRING_TO_UTC) SAME_CODE(ATTRIBUTE_ARG)
 SAME_CODE(LISTATTRIBUTE) SAME_CODE(LISTINDEX) SAME_CODE(MAPATTRIBUTE)
-SAME_CODE(ABSENT_VALUES) SAME_CODE(KEEP) SAME_CODE(EMPTY)
+SAME_CODE(ABSENT_VALUES) SAME_CODE(KEEP) SAME_CODE(EMPTY) SAME_CODE(AT_END)
 
 // Every column keyword of the grammar has its row in the table of kinds, and every row's
 // token is a column keyword of the grammar.

@@ -9,6 +9,7 @@
 #include "gl_param.h"
 #include "global_parser.h"
 #include "type_codes.h"
+#include "column_kinds.h"
 #include "data_file.h"
 
 static bool strings_utf8 = false;
@@ -85,16 +86,56 @@ static bool pattern_valid(const QString &pattern, int line)
     return false;
 }
 
+/// An AT_END column waits for the end of its group: the element of its path less the last
+/// step, the same for every AT_END column of a measurement. group is that of the first.
+static bool at_end_valid(const ATTRIBUTE *col, QString *group)
+{
+    const ATTRIBUTE *path = col->child;
+    if (col->type == tok::MAPATTRIBUTE) { // its value comes with the look-up
+        while (path && path->type != tok::LOOKUP)
+            path = path->next;
+        path = path ? path->child : nullptr;
+    }
+    const COLUMN_KIND *kind = column_kind(col->type, col->sub_type);
+    QString fault;
+    if (!kind || !kind->has_path || col->type == tok::LISTATTRIBUTE) {
+        fault = "only a column with an element path, and no LISTATTRIBUTE, can be AT_END";
+    } else if (!path || !path->next || path->type != tok::POINTER) {
+        fault = "its path needs two steps or more: the group whose end it waits for, and its element";
+    } else {
+        const ATTRIBUTE *last = path;
+        while (last->next && last->next->type == tok::POINTER)
+            last = last->next;
+        QString own;
+        for (const ATTRIBUTE *n = path; n != last; n = n->next)
+            own += (own.isEmpty() ? "\"" : " -> \"") + n->text + "\"";
+        if (group->isEmpty())
+            *group = own;
+        else if (own != *group)
+            fault = QString("its group %1 is not %2, the group of the other AT_END columns of its measurement").arg(own, *group);
+    }
+    if (fault.isEmpty())
+        return true;
+    elog.log(QString("ERROR: AT_END column \"%1\" in line %2: %3\n").arg(col->text).arg(col->line).arg(fault));
+    return false;
+}
+
 bool configuration_sound(const ATTRIBUTE *root)
 {
     bool sound = true;
     for (const ATTRIBUTE *inputfile = root; inputfile; inputfile = inputfile->next) {
         sound = pattern_valid(inputfile->text, inputfile->line) && sound;
-        for (const ATTRIBUTE *m = inputfile->child; m; m = m->next)
-            for (const ATTRIBUTE *columns = m->child; columns; columns = columns->next)
-                for (const ATTRIBUTE *col = columns->type == tok::COLUMNS ? columns->child : nullptr; col; col = col->next)
+        for (const ATTRIBUTE *m = inputfile->child; m; m = m->next) {
+            QString group;
+            for (const ATTRIBUTE *columns = m->child; columns; columns = columns->next) {
+                for (const ATTRIBUTE *col = columns->type == tok::COLUMNS ? columns->child : nullptr; col; col = col->next) {
                     if (col->type == tok::ATTRIBUTE_REGEXP)
                         sound = pattern_valid(col->argument, col->line) && sound;
+                    if (col->at_end)
+                        sound = at_end_valid(col, &group) && sound;
+                }
+            }
+        }
     }
     return sound;
 }

@@ -47,6 +47,7 @@ enum : int {
     ABSENT_VALUES = 295,
     KEEP = 296,
     EMPTY = 297,
+    AT_END = 298,
 };
 } // namespace tok
 

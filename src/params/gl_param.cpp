@@ -41,6 +41,7 @@ static const char *const USAGE_TEXT[] = {
     "strandor -e  <directory> - move input files that failed there (quarantine)",
     "strandor -k  <directory> - move converted input files there instead of removing them (archive)",
     "strandor -n  dry run: show the description, stamp and output files of each input file, change nothing",
+    "strandor -z  a file that gives no record fails (kept, or quarantined with -e) instead of a warning",
     "strandor --help, --version  the same as -h, -v",
 };
 
@@ -73,6 +74,7 @@ GL_PARAM::GL_PARAM()
       input_bytes(0),
       files_quarantined(0),
       dry_run(false),
+      fail_empty(false),
       environment_fault(false)
 {
     elog.debug(3, "CALLED: GL_PARAM::GL_PARAM()\n");
@@ -196,7 +198,7 @@ int GL_PARAM::parse_options(int argc, char **argv)
     static const struct option long_options[] = {
         {"help", no_argument, nullptr, 'h'}, {"version", no_argument, nullptr, 'v'}, {nullptr, 0, nullptr, 0}};
     int c;
-    while ((c = getopt_long(argc, argv, "vhnd:c:t:i:o:s:a:m:e:k:", long_options, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, "vhnzd:c:t:i:o:s:a:m:e:k:", long_options, nullptr)) != -1) {
         switch (c) {
         case 'v':
             print_banner();
@@ -247,6 +249,9 @@ int GL_PARAM::parse_options(int argc, char **argv)
         case 'n':
             dry_run = true;
             break;
+        case 'z':
+            fail_empty = true;
+            break;
         case 'd': {
             int level = -1;
             if (sscanf(optarg, "%i", &level) != 1 || level < 0 || level > 5)
@@ -287,6 +292,9 @@ int GL_PARAM::read_configuration_file()
     fclose(file);
     if (!configuration_sound(description_root))
         return exit_status::CONFIG_INVALID;
+    if (column_separator.contains('\\'))
+        elog.log(QString("WARNING: COLUMN_SEPARATOR \"%1\" holds a backslash; quoted strings have no escapes - "
+                         "write the separator itself between the quotes\n").arg(column_separator));
     if (debug_level != 0)
         dump();
     elog.debug(3, "FINISH: parse_global()\n");

@@ -63,6 +63,8 @@ public:
     int files_quarantined;
     /// Show what a run would do, and do nothing (-n).
     bool dry_run;
+    /// A file that gives no record fails, instead of a warning (-z).
+    bool fail_empty;
     /// A worker met a failure of the environment rather than of its file (see log_reason).
     bool environment_fault;
 

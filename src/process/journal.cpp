@@ -30,7 +30,7 @@ static QString journal_name(long pid)
 // directory), the input file, "=" and the input's identity (journals of older versions
 // lack it), then the temporary and the final name of each output file.
 int write_journal(ATTRIBUTE *inputfile, const QString &file_name, const FILE_IDENTITY &identity,
-                  bool remove_input, const QString &archive)
+                  bool remove_input, const QString &archive, const QStringList &in_place)
 {
     const int prefix = GL_param.output_path.size() + 1;
     QByteArray fate = remove_input ? "1" : "0";
@@ -38,6 +38,8 @@ int write_journal(ATTRIBUTE *inputfile, const QString &file_name, const FILE_IDE
         fate = "a" + QFile::encodeName(QDir(GL_param.input_path).relativeFilePath(QDir(archive).absolutePath()));
     QByteArray record = fate + '\0' + QFile::encodeName(file_name) + '\0' + '=' + identity.text();
     for (ATTRIBUTE *m = inputfile->child; m; m = m->next) {
+        if (in_place.contains(m->output_name))
+            continue;
         record += '\0' + QFile::encodeName(temporary_name(m->output_name, getpid()).mid(prefix));
         record += '\0' + QFile::encodeName(m->output_name.mid(prefix));
     }

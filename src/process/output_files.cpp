@@ -112,10 +112,7 @@ static int create_output_file(ATTRIBUTE *inputfile, ATTRIBUTE *m, const QString 
         log_exists(path);
         return 1;
     }
-    if (QFile::exists(path)) {
-        log_taken(path);
-        return 1;
-    }
+    // A file in place is compared with this conversion's output once it is written.
     m->output_name = path;
     const QString temp = temporary_name(path, getpid());
     const QByteArray temp_name = QFile::encodeName(temp);
@@ -240,10 +237,49 @@ void PROCESS_FILE::roll_back(ATTRIBUTE *inputfile, int published)
     discard_output_files(inputfile, published);
 }
 
+/// Whether the two files hold the same bytes.
+static bool same_content(const QString &a, const QString &b)
+{
+    QFile first(a), second(b);
+    if (!first.open(QIODevice::ReadOnly) || !second.open(QIODevice::ReadOnly) || first.size() != second.size())
+        return false;
+    while (!first.atEnd()) {
+        const QByteArray chunk = first.read(1 << 16);
+        if (chunk.isEmpty() || chunk != second.read(chunk.size()))
+            return false;
+    }
+    return true;
+}
+
+/// Outputs whose names are taken already: a file delivered again finds its own output,
+/// byte for byte, and counts as converted before; other data there fails the input.
+/// Settled before the journal, which then names only the outputs still to publish.
+int PROCESS_FILE::settle_existing(ATTRIBUTE *inputfile)
+{
+    in_place.clear();
+    for (ATTRIBUTE *m = inputfile->child; m; m = m->next) {
+        if (!QFile::exists(m->output_name))
+            continue;
+        const QString temp = temporary_name(m->output_name, getpid());
+        if (!same_content(temp, m->output_name)) {
+            log_taken(m->output_name);
+            elog.log(QString("HINT: %1 holds other data; move it away to convert %2 again\n").arg(m->output_name, source_name));
+            discard_output_files(inputfile, 0);
+            return 1;
+        }
+        elog.log(QString("INFO: %1 is in place with the same content - %2 was converted before\n").arg(m->output_name, source_name));
+        QFile::remove(temp);
+        in_place << m->output_name;
+    }
+    return 0;
+}
+
 int PROCESS_FILE::publish_output_files(ATTRIBUTE *inputfile)
 {
     int published = 0;
     for (ATTRIBUTE *m = inputfile->child; m; m = m->next, ++published) {
+        if (in_place.contains(m->output_name))
+            continue;
         const QByteArray final_name = QFile::encodeName(m->output_name);
         const QByteArray temp = QFile::encodeName(temporary_name(m->output_name, getpid()));
         if (rename_no_replace(temp, final_name) != 0) {
@@ -283,7 +319,7 @@ void PROCESS_FILE::discard_output_files(ATTRIBUTE *inputfile, int published)
         if (m->output_name.isEmpty())
             continue;
         QFile::remove(temporary_name(m->output_name, getpid()));
-        if (index < published)
+        if (index < published && !in_place.contains(m->output_name))
             QFile::remove(m->output_name);
     }
 }

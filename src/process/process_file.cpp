@@ -57,9 +57,9 @@ int PROCESS_FILE::start(QString input_directory, QString file_name)
         return exit_status::FAILED;
     }
     bool parsed = false;
+    XMLInputHandler handler;
     if (input >= 0) {
         INPUT_STREAM stream(input);
-        XMLInputHandler handler;
         parsed = XML_READER(&handler).parse(stream);
         if (!stream.fault().isEmpty())
             elog.log(QString("ERROR: could not read %1: %2\n").arg(input_name, stream.fault()));
@@ -72,7 +72,22 @@ int PROCESS_FILE::start(QString input_directory, QString file_name)
         return exit_status::FAILED;
     }
     elog.log("INFO: parsing successful\n");
-    return finish(inputfile, input_name);
+    // A file that gives nothing is mostly one that its description does not fit.
+    if (handler.records_made == 0) {
+        elog.log(QString("%1: %2 gave no record\n").arg(GL_param.fail_empty ? "ERROR" : "WARNING", source_name));
+        if (GL_param.fail_empty) {
+            discard_output_files(inputfile, 0);
+            return exit_status::FAILED;
+        }
+    }
+    const int status = finish(inputfile, input_name);
+    if (status == exit_status::OK) {
+        int outputs = 0;
+        for (ATTRIBUTE *m = inputfile->child; m; m = m->next)
+            ++outputs;
+        elog.log(QString("INFO: %1: %2 records in %3 output files\n").arg(source_name).arg(handler.records_made).arg(outputs));
+    }
+    return status;
 }
 
 int PROCESS_FILE::plan(const QString &input_directory, const QString &file_name)
@@ -122,7 +137,9 @@ int PROCESS_FILE::finish(ATTRIBUTE *inputfile, const QString &input_name)
     // At debug level 0 the input goes: removed, or moved to the archive.
     const bool remove_input = GL_param.debug_level == 0;
     const QString archive = remove_input ? GL_param.archive_path : QString();
-    if (write_journal(inputfile, source_name, input_identity, remove_input, archive) != 0) {
+    if (settle_existing(inputfile) != 0)
+        return exit_status::FAILED;
+    if (write_journal(inputfile, source_name, input_identity, remove_input, archive, in_place) != 0) {
         discard_output_files(inputfile, 0);
         return exit_status::FAILED;
     }

@@ -2,6 +2,7 @@
 #define STRANDOR_PROCESS_PROCESS_FILE_H
 
 #include <QString>
+#include <QStringList>
 
 #include "safe_open.h"
 
@@ -31,6 +32,8 @@ public:
     QString source_name;
     /// The input file as it was opened: only that file is removed or archived.
     FILE_IDENTITY input_identity;
+    /// Output files found in place with the bytes this conversion wrote: not published again.
+    QStringList in_place;
 
 private:
     void roll_back(ATTRIBUTE *inputfile, int published);
@@ -38,6 +41,7 @@ private:
     QString output_file_name(const MEASUREMENT_PLAN &plan) const;
     void set_file_time(const QString &file_name);
     int finish(ATTRIBUTE *inputfile, const QString &input_name);
+    int settle_existing(ATTRIBUTE *inputfile);
 };
 
 #endif

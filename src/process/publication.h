@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 class ATTRIBUTE;
 struct FILE_IDENTITY;
@@ -28,7 +29,7 @@ void log_replaced(const QString &file_name);
 /// removed, or moved to archive when that is not empty, and only while its name still
 /// names the file of that identity.
 int write_journal(ATTRIBUTE *inputfile, const QString &file_name, const FILE_IDENTITY &identity,
-                  bool remove_input, const QString &archive);
+                  bool remove_input, const QString &archive, const QStringList &in_place);
 void remove_journal();
 /// Finishes the publication of a dead worker of this run and removes its temporary files.
 void recover_worker(long pid);

@@ -26,6 +26,12 @@ const void *intern_name(const QByteArray &spelling)
                          spelling.size());
 }
 
+const void *position_name()
+{
+    static const void *name = intern_name("#");
+    return name;
+}
+
 static std::vector<XML_NAME> resolve_path(const ATTRIBUTE *node)
 {
     std::vector<XML_NAME> path;
@@ -214,6 +220,14 @@ static END_ACTION &end_action(ELEMENT_ACTIONS &actions, MEASUREMENT_PLAN &plan)
     return actions.ends.back();
 }
 
+/// Positions are counted for the elements at the end of path.
+static void count_positions(DESCRIPTION &description, const std::vector<XML_NAME> &path)
+{
+    ELEMENT_ACTIONS &actions = actions_named(description, path.back().local);
+    if (actions.counter < 0)
+        actions.counter = description.counters++;
+}
+
 /// Files each column and MATCH entry under the local name of the element it acts on,
 /// keeping the order of measurements and columns in which they once were walked.
 static void index_elements(DESCRIPTION &description)
@@ -236,12 +250,19 @@ static void index_elements(DESCRIPTION &description)
                 }
             }
         }
+        if (!plan.group_path.empty())
+            actions_named(description, plan.group_path.back().local).groups.push_back(&plan);
         for (PLAN_COLUMN *column : plan.start_columns) {
-            if (column->path_fault)
+            if (column->path_fault) {
                 description.faulty_start_columns.push_back(column);
-            else
-                for (const void *local : start_names(*column))
-                    actions_named(description, local).start_columns.push_back(column);
+                continue;
+            }
+            for (const void *local : start_names(*column))
+                actions_named(description, local).start_columns.push_back(column);
+            if (column->attribute == position_name())
+                count_positions(description, column->path);
+            if (column->lookup_attribute == position_name())
+                count_positions(description, column->lookup_path);
         }
     }
     // Every name that an end concerns, before any end is filed: a measurement that writes
@@ -272,6 +293,10 @@ static void index_elements(DESCRIPTION &description)
                 end_action(*actions, plan);
         }
     }
+    description.checks_starts = description.counters != 0 || !description.faulty_start_columns.empty();
+    description.fails_at_end = !description.faulty_end_columns.empty();
+    for (auto &actions : description.named)
+        actions->acts_at_start = !actions->emptied.empty() || !actions->start_columns.empty() || !actions->groups.empty();
     // The look-up table, at most half full.
     std::vector<std::pair<const void *, const ELEMENT_ACTIONS *>> names;
     names.swap(description.name_slots);
@@ -319,12 +344,17 @@ static std::unique_ptr<DESCRIPTION> compile(ATTRIBUTE *inputfile)
                 plan.end_columns.push_back(&column);
             if (column.kind->field == FIELD::LIST_ITEM)
                 plan.list_columns.push_back(&column);
+            if (column.node->at_end && plan.group_path.empty() && !column.path_fault) {
+                const std::vector<XML_NAME> &own = column.node->type == tok::MAPATTRIBUTE ? column.lookup_path : column.path;
+                plan.group_path.assign(own.begin(), own.end() - 1);
+            }
             if (column.kind->field == FIELD::VALUE)
                 plan.plain_fields.push_back(&column.node->result);
             else if (column.kind->field == FIELD::FILE_STAMP)
                 plan.plain_fields.push_back(&description->file_stamp);
         }
-        if (plan.plain_fields.size() != plan.column_list.size())
+        // Records with AT_END columns may be held: written by the general path.
+        if (plan.plain_fields.size() != plan.column_list.size() || !plan.group_path.empty())
             plan.plain_fields.clear();
     }
     index_elements(*description);
@@ -366,6 +396,9 @@ DESCRIPTION &begin_parse(ATTRIBUTE *inputfile)
         for (PLAN_NEED *need : plan.path_needs)
             need->node->satisfied = false;
         plan.unmet_needs = plan.path_needs.size();
+        plan.open_groups = 0;
+        plan.held.clear();
+        plan.held_marks.clear();
         for (PLAN_COLUMN &column : plan.column_list) {
             column.list_text.clear();
             column.items.clear();

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -30,6 +31,9 @@ struct XML_NAME {
 
 /// The interned pointer of a spelling (UTF-8), as every parse of this process sees it.
 const void *intern_name(const QByteArray &spelling);
+/// The interned "#", which stands for an element's position where an attribute's name is
+/// written: no attribute can have that name.
+const void *position_name();
 /// The dictionary behind intern_name, for the reader's parsers (libxml2's xmlDictPtr).
 void *interned_names();
 
@@ -80,6 +84,13 @@ struct MEASUREMENT_PLAN {
     bool writes_at_every_end = false;
     /// Of path_needs, those not met since the last record.
     size_t unmet_needs = 0;
+    /// With AT_END columns: their group, how many of its elements are open, and the
+    /// records made meanwhile, held until one ends: their bytes, and where each AT_END
+    /// value goes into them.
+    std::vector<XML_NAME> group_path;
+    int open_groups = 0;
+    std::string held;
+    std::vector<std::pair<size_t, const PLAN_COLUMN *>> held_marks;
     /// LISTATTRIBUTE columns: with any, a match writes one record per item.
     std::vector<PLAN_COLUMN *> list_columns;
     /// When every column writes a value or the file stamp: the bytes of each, in order.
@@ -114,8 +125,15 @@ struct ELEMENT_ACTIONS {
     std::vector<std::pair<PLAN_COLUMN *, const std::vector<XML_NAME> *>> emptied;
     std::vector<PLAN_COLUMN *> start_columns;
     std::vector<END_ACTION> ends;
+    /// The measurements whose AT_END group ends with such an element.
+    std::vector<MEASUREMENT_PLAN *> groups;
     /// A column reads the text of such an element at its end.
     bool wants_text = false;
+    /// Some column is emptied or takes a value at the start of such an element.
+    bool acts_at_start = false;
+    /// A column reads the position of such an element among its parent's children of its
+    /// name: the number of its counter, or -1.
+    int counter = -1;
 };
 
 /// An INPUTFILE description, compiled once after the configuration is read: what the
@@ -145,9 +163,14 @@ struct DESCRIPTION {
     {
         return size_t((uintptr_t(local) * 0x9E3779B97F4A7C15ull) >> 32) & (name_slots.size() - 1);
     }
+    /// The names whose positions are counted.
+    int counters = 0;
+    /// Every element start must look for columns with faults or count positions.
+    bool checks_starts = false;
     /// Columns whose path is missing: the first to act ends the parse with its fault.
     std::vector<PLAN_COLUMN *> faulty_start_columns;
     std::vector<PLAN_COLUMN *> faulty_end_columns;
+    bool fails_at_end = false;
     /// The file's time stamp as UTC_FILESTAMP columns write it, set for each file.
     VALUE file_stamp;
 };

@@ -62,6 +62,20 @@ void TstXml::records_data()
         "<d><g id='1'/><r/><g/><r/></d>", "g\n1\n\n", QString(), empty);
     row("KEEP, as without the setting", r + "ARGATTRIBUTE ( \"r\", \"id\" ) \"id\" }",
         "<d><r id='1'/><r/></d>", "id\n1\n1\n", QString(), "ABSENT_VALUES EMPTY ABSENT_VALUES KEEP");
+    // AT_END: a flag after the values of its object belongs to their records.
+    const QByteArray suspect("MATCH { NEEDS \"mv\" -> \"r\" } COLUMNS { ARGATTRIBUTE ( \"mv\", \"o\" ) \"o\" "
+                             "ATTRIBUTE ( \"mv\" -> \"r\" ) \"v\" ATTRIBUTE ( \"mv\" -> \"sf\" ) \"sf\" AT_END }");
+    const QByteArray objects("<md><mv o='A'><r>1</r><r>2</r><sf>yes</sf></mv><mv o='B'><r>3</r></mv></md>");
+    row("AT_END: held until the group ends", suspect, objects, "o|v|sf\nA|1|yes\nA|2|yes\nB|3|yes\n");
+    row("AT_END and EMPTY: each object its own flag", suspect, objects, "o|v|sf\nA|1|yes\nA|2|yes\nB|3|\n", QString(), empty);
+    row("AT_END: records outside a group are written at once", "MATCH { NEEDS \"r\" } COLUMNS { ATTRIBUTE ( \"r\" ) \"v\" ATTRIBUTE ( \"mv\" -> \"sf\" ) \"sf\" AT_END }",
+        "<md><r>1</r><mv><sf>a</sf><r>2</r><sf>b</sf></mv><r>3</r></md>", "v|sf\n1|\n2|b\n3|b\n");
+    // "#": an element's position among its parent's children of its name, from 1.
+    row("\"#\" pairs names and values by order", "MATCH { NEEDS \"mv\" -> \"r\" } COLUMNS { "
+        "MAPATTRIBUTE ( \"mi\" -> \"mt\", \"#\" ) ( \"mv\" -> \"r\", \"#\" ) \"counter\" ARGATTRIBUTE ( \"mv\" -> \"r\", \"#\" ) \"at\" "
+        "ATTRIBUTE ( \"mv\" -> \"r\" ) \"value\" }",
+        "<md><mi><mt>a</mt><mt>b</mt><mv><r>1</r><x/><r>2</r><r>3</r></mv><mv><r>4</r></mv></mi><mi><mt>c</mt><mv><r>5</r></mv></mi></md>",
+        "counter|at|value\na|1|1\nb|2|2\n|3|3\na|1|4\nc|1|5\n");
     row("NEEDS in either order", "MATCH { NEEDS \"p\" AND NEEDS \"q\" } COLUMNS { ATTRIBUTE ( \"p\" ) \"p\" ATTRIBUTE ( \"q\" ) \"q\" }",
         "<d><p>1</p><q>1</q><q>2</q><p>2</p><p>3</p></d>", "p|q\n1|1\n2|2\n");
     row("VOID first: a record at every element end", "MATCH { VOID } COLUMNS { ATTRIBUTE ( \"a\" ) \"a\" }",

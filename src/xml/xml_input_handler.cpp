@@ -18,9 +18,12 @@ void XMLInputHandler::startDocument()
 {
     depth = 0;
     reading_text = 0;
+    records_made = 0;
     wants_text = false;
     last_local = nullptr;
     description = &begin_parse(GL_param.current_inputfile);
+    child_counts.assign(size_t(description->counters) * (MAX_ELEMENT_DEPTH + 1), 0);
+    position = position_name();
     description->file_stamp.assign(GL_param.file_time.toString(GL_param.time_format).toUtf8());
     separator = GL_param.column_separator.toUtf8();
     record_separator = DEFAULT_RECORD_SEPARATOR.toUtf8();
@@ -53,22 +56,41 @@ bool XMLInputHandler::startElement(const XML_NAME &qName, const AttributeView &a
         last_actions = &description->actions_of(qName.local);
     }
     const ELEMENT_ACTIONS &actions = *last_actions;
+    if (description->checks_starts) {
+        if (!starts_without_fault(atts))
+            return false;
+        count_position(actions);
+    }
     open[depth++] = OPEN_ELEMENT{qName, &actions};
     reading_text += actions.wants_text;
     wants_text = reading_text != 0;
     character_buffer = std::string_view();
-    if (!description->faulty_start_columns.empty() && !starts_without_fault(atts))
-        return false;
-    for (const auto &emptied : actions.emptied) {
-        if (is_pointer_matching(*emptied.second)) {
-            emptied.first->node->result.clear();
-            emptied.first->list_text.clear();
-            emptied.first->items.clear();
+    if (actions.acts_at_start) {
+        for (Plan *plan : actions.groups)
+            plan->open_groups += is_pointer_matching(plan->group_path);
+        for (const auto &emptied : actions.emptied) {
+            if (is_pointer_matching(*emptied.second)) {
+                emptied.first->node->result.clear();
+                emptied.first->list_text.clear();
+                emptied.first->items.clear();
+            }
         }
+        for (Column *column : actions.start_columns)
+            take_attribute(*column, atts);
     }
-    for (Column *column : actions.start_columns)
-        take_attribute(*column, atts);
     return true;
+}
+
+/// The position of an element whose name is counted, among its parent's children of that name.
+void XMLInputHandler::count_position(const ELEMENT_ACTIONS &actions)
+{
+    const size_t counters = size_t(description->counters);
+    if (actions.counter >= 0) {
+        const unsigned position = ++child_counts[size_t(depth) * counters + size_t(actions.counter)];
+        position_size = snprintf(position_text, sizeof position_text, "%u", position);
+    }
+    // The element's own children are counted from 1.
+    std::fill_n(child_counts.begin() + long(size_t(depth + 1) * counters), counters, 0u);
 }
 
 /// A column whose path is missing ends the parse when it first acts: a look-up at any
@@ -84,6 +106,16 @@ bool XMLInputHandler::starts_without_fault(const AttributeView &atts)
     return true;
 }
 
+/// The value of the attribute name of the element that starts: "#" is its position.
+bool XMLInputHandler::attribute_value(const void *name, const AttributeView &atts, const char **value, int *size) const
+{
+    if (name != position)
+        return atts.last_value(name, value, size);
+    *value = position_text;
+    *size = position_size;
+    return true;
+}
+
 void XMLInputHandler::take_attribute(Column &column, const AttributeView &atts)
 {
     if (column.node->type == tok::MAPATTRIBUTE) {
@@ -93,7 +125,7 @@ void XMLInputHandler::take_attribute(Column &column, const AttributeView &atts)
     const char *value;
     int size;
     // Of several attributes with that local name the last one wins.
-    if (atts.count != 0 && is_pointer_matching(column.path) && atts.last_value(column.attribute, &value, &size))
+    if (is_pointer_matching(column.path) && attribute_value(column.attribute, atts, &value, &size))
         column.node->result.assign(value, size_t(size));
 }
 
@@ -106,13 +138,13 @@ void XMLInputHandler::start_map(Column &column, const AttributeView &atts)
     const char *value;
     int size;
     if (is_pointer_matching(column.path)) {
-        column.key_pending = atts.last_value(column.attribute, &value, &size);
+        column.key_pending = attribute_value(column.attribute, atts, &value, &size);
         if (column.key_pending)
             assign_bytes(column.pending_key, value, size);
     }
     if (is_pointer_matching(column.lookup_path)) {
         const QByteArray *found =
-            atts.last_value(column.lookup_attribute, &value, &size) ? column.table.find(value, size) : nullptr;
+            attribute_value(column.lookup_attribute, atts, &value, &size) ? column.table.find(value, size) : nullptr;
         if (found)
             column.node->result.assign(*found);
         else
@@ -144,7 +176,7 @@ void XMLInputHandler::split_list(Column &column)
 
 bool XMLInputHandler::endElement(const XML_NAME &qName)
 {
-    if (!description->faulty_end_columns.empty()) {
+    if (description->fails_at_end) {
         elog.log(description->faulty_end_columns.front()->path_fault);
         return false;
     }
@@ -154,9 +186,20 @@ bool XMLInputHandler::endElement(const XML_NAME &qName)
             if (is_pointer_matching(column->path))
                 evaluate_column(*column);
         }
-        if (action.may_write && should_write(action) && write_output_files(*action.plan) != 0) {
-            elog.log("ERROR: problem during writing data\n");
-            return false;
+        if (action.may_write && should_write(action)) {
+            const int written = write_output_files(*action.plan);
+            if (written == 1)
+                elog.log("ERROR: problem during writing data\n");
+            if (written != 0)
+                return false;
+        }
+    }
+    // A group's records have their AT_END values now.
+    for (Plan *plan : actions.groups) {
+        if (is_pointer_matching(plan->group_path)) {
+            --plan->open_groups;
+            if (!release_held(*plan))
+                return false;
         }
     }
     if (depth == 0 || open[depth - 1].name != qName) {
@@ -258,15 +301,36 @@ void XMLInputHandler::reset_needs(Plan &plan)
 }
 
 /// A list item or LISTINDEX field of the record for item (-1 without list columns).
-void XMLInputHandler::write_list_field(DATA_FILE &out, const Column &column, long item)
+/// A list item or LISTINDEX field of the record for item (-1 without list columns).
+std::string_view XMLInputHandler::list_field(const Column &column, long item)
 {
     if (column.kind->field == FIELD::LIST_ITEM) {
         if (item >= 0 && size_t(item) < column.items.size())
-            out.append(column.list_text.constData() + column.items[size_t(item)].first, size_t(column.items[size_t(item)].second));
+            return std::string_view(column.list_text.constData() + column.items[size_t(item)].first,
+                                    size_t(column.items[size_t(item)].second));
     } else if (item >= 0) {
-        char digits[24];
-        out.append(digits, size_t(snprintf(digits, sizeof digits, "%ld", item + 1)));
+        return std::string_view(digits, size_t(snprintf(digits, sizeof digits, "%ld", item + 1)));
     }
+    return std::string_view();
+}
+
+/// Writes the records held for a group that ends, each AT_END value put in its place.
+bool XMLInputHandler::release_held(Plan &plan)
+{
+    DATA_FILE &out = *plan.measurement->file;
+    size_t from = 0;
+    for (const auto &mark : plan.held_marks) {
+        out.append(plan.held.data() + from, mark.first - from);
+        out.append(mark.second->node->result);
+        from = mark.first;
+    }
+    out.append(plan.held.data() + from, plan.held.size() - from);
+    plan.held.clear();
+    plan.held_marks.clear();
+    if (out.ok())
+        return true;
+    log_write_failed(plan.measurement->output_name, out.error());
+    return false;
 }
 
 int XMLInputHandler::write_output_files(Plan &plan)
@@ -288,6 +352,7 @@ int XMLInputHandler::write_output_files(Plan &plan)
         if (i == plain) {
             to[-1] = record_separator_byte;
             out.commit(to);
+            ++records_made;
             return finish_record(plan);
         }
         out.commit(to);
@@ -295,6 +360,7 @@ int XMLInputHandler::write_output_files(Plan &plan)
             out.append(*field[i]);
             out.append(i + 1 < plain ? separator : record_separator);
         }
+        ++records_made;
         return finish_record(plan);
     }
     // One record, or with list columns one per item of the longest list (none for empty lists).
@@ -305,18 +371,36 @@ int XMLInputHandler::write_output_files(Plan &plan)
         for (const Column *column : plan.list_columns)
             records = std::max(records, column->items.size());
     }
+    records_made += long(records);
+    // While a group of AT_END columns is open, records are held until it ends.
+    const bool hold = plan.open_groups > 0;
+    const auto put = [&](const char *data, size_t size) {
+        if (hold)
+            plan.held.append(data, size);
+        else
+            out.append(data, size);
+    };
     for (size_t item = 0; item < records; ++item) {
         for (const Column &column : plan.column_list) {
-            if (column.kind->field == FIELD::VALUE)
-                out.append(column.node->result);
-            else if (column.kind->field == FIELD::FILE_STAMP)
-                out.append(description->file_stamp);
-            else
-                write_list_field(out, column, lists ? long(item) : -1);
+            if (hold && column.node->at_end) {
+                plan.held_marks.emplace_back(plan.held.size(), &column);
+            } else if (column.kind->field == FIELD::VALUE) {
+                put(column.node->result.data(), column.node->result.size());
+            } else if (column.kind->field == FIELD::FILE_STAMP) {
+                put(description->file_stamp.data(), description->file_stamp.size());
+            } else {
+                const std::string_view field = list_field(column, lists ? long(item) : -1);
+                put(field.data(), field.size());
+            }
             if (column.node->next)
-                out.append(separator);
+                put(separator.constData(), size_t(separator.size()));
         }
-        out.append(record_separator);
+        put(record_separator.constData(), size_t(record_separator.size()));
+    }
+    if (plan.held.size() > MAX_HELD) {
+        elog.log(QString("ERROR: more than 64 MiB of records wait for the end of a group of MEASUREMENT %1 "
+                         "with AT_END columns\n").arg(plan.name));
+        return 2;
     }
     return finish_record(plan);
 }

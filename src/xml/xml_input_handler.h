@@ -68,6 +68,8 @@ public:
     }
 
     std::string_view character_buffer;
+    /// Records made in this parse, held ones included.
+    long records_made = 0;
     /// Some open element is one whose text a column reads at its end. That text is the last
     /// run since the last element start, which may stand in a child: while none is open,
     /// no such end comes before the next start, and text can be dropped as it comes.
@@ -77,16 +79,22 @@ private:
     using Column = PLAN_COLUMN;
     using Plan = MEASUREMENT_PLAN;
     bool starts_without_fault(const AttributeView &atts);
+    void count_position(const ELEMENT_ACTIONS &actions);
     void take_attribute(Column &column, const AttributeView &atts);
     void start_map(Column &column, const AttributeView &atts);
     void split_list(Column &column);
-    void write_list_field(DATA_FILE &out, const Column &column, long item);
+    std::string_view list_field(const Column &column, long item);
+    bool release_held(Plan &plan);
+    /// Records held for AT_END columns, at most, in one group.
+    static const size_t MAX_HELD = size_t(64) << 20;
+    char digits[24];
     int finish_record(Plan &plan);
     void evaluate_column(Column &column);
     void convert_column(ATTRIBUTE *column);
     void regexp_column(ATTRIBUTE *column);
     bool should_write(const END_ACTION &action);
     void reset_needs(Plan &plan);
+    /// 0; 1 when writing failed; 2 when held records grew too large (logged here).
     int write_output_files(Plan &plan);
 
     /// The description of the file, compiled once; its parse state is this parse's.
@@ -98,6 +106,14 @@ private:
     };
     std::unique_ptr<OPEN_ELEMENT[]> open{new OPEN_ELEMENT[MAX_ELEMENT_DEPTH]};
     int depth = 0;
+    /// With counted names: for each open element, and for the document, how many children
+    /// of each counted name have started in it.
+    std::vector<unsigned> child_counts;
+    /// The position of the element starting now, if its name is counted, as text.
+    const void *position = nullptr;
+    char position_text[16];
+    int position_size = 0;
+    bool attribute_value(const void *name, const AttributeView &atts, const char **value, int *size) const;
     /// Of the open elements, those whose text a column reads.
     int reading_text = 0;
     const void *last_local = nullptr;

@@ -220,11 +220,13 @@ static void on_start_element(void *ctx, const xmlChar *localname, const xmlChar 
     if (!r->flush(ctx))
         return;
     // The defaulted attributes come last; the others are the input's bytes or counted references.
-    long long size = 0;
-    for (int i = nb_attributes - nb_defaulted; i < nb_attributes; ++i)
-        size += attributes[5 * i + 4] - attributes[5 * i + 3];
-    if (size > 0 && !r->count_text(ctx, size))
-        return;
+    if (nb_defaulted > 0) {
+        long long size = 0;
+        for (int i = nb_attributes - nb_defaulted; i < nb_attributes; ++i)
+            size += attributes[5 * i + 4] - attributes[5 * i + 3];
+        if (!r->count_text(ctx, size))
+            return;
+    }
     if (!r->handler->startElement(XML_NAME{prefix, localname}, AttributeView{attributes, nb_attributes}))
         r->fail_here(ctx, "error triggered by consumer");
 }
