@@ -159,6 +159,14 @@ convert
 expect_run "no record" 0 "WARNING: a_20111110_1345.xml gave no record" "INFO: a_20111110_1345.xml: 0 records in 1 output files"
 expect_file "no record: the header" "$CASE/output/1111101345_Q_CELL_.data" 'time\\tvalue\n'
 
+# Lists of unequal length pair what they have, and say so once per file.
+new_case unequal-lists
+printf '%s\n' 'GLOBALS { }' 'INPUTFILE "xml" { GENERATES MEASUREMENT { MEASUREMENTNAME "L" GRANULARITY 15MIN' \
+    '  MATCH { NEEDS "v" -> "res" } COLUMNS { LISTATTRIBUTE ( "types" ) "t" LISTATTRIBUTE ( "v" -> "res" ) "r" } } }' >"$CASE/strandor.conf"
+printf '<i><types>a b c</types>\n<v><res>1 2 3</res></v>\n<v><res>1 2</res></v>\n<v><res>1</res></v></i>' >"$CASE/input/a_20111110_1345.xml"
+convert
+expect_run "unequal lists" 0 "WARNING: a_20111110_1345.xml: 6 records paired lists of unequal length, the first in line 3"
+
 # Two workers racing for one output name: exactly one wins, the file is one whole output.
 for round in 1 2 3 4 5; do
     new_case "race-$round"

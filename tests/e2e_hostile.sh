@@ -5,7 +5,7 @@
 
 conf() {
     printf '%s\n' 'GLOBALS { }' 'INPUTFILE "xml" { GENERATES MEASUREMENT { MEASUREMENTNAME "v" GRANULARITY EVENT MATCH { NEEDS "v" }' \
-        '  COLUMNS { ATTRIBUTE ( "v" ) "v" ARGATTRIBUTE ( "v", "a" ) "a" } } }' >"$CASE/strandor.conf"
+        '  COLUMNS { ATTRIBUTE ( "v" ) "v" ARGATTRIBUTE ( "v", "a" ) "a" '"${AT_END:-}"' } } }' >"$CASE/strandor.conf"
 }
 
 # hostile NAME FILE STATUS MAX_KB [LOG_LINE...]: converts the prepared $WORK/FILE within
@@ -108,6 +108,12 @@ gz_fault gz-trailing '$_ .= "junk"' "unexpected data after the compressed data"
 # reached, and the stream's fault is the one named.
 doc | perl -MIO::Compress::Gzip=gzip,:level -e 'local $/; my $d = <STDIN>; gzip(\$d => \*STDOUT, Level => Z_NO_COMPRESSION, Minimal => 1)' >"$WORK/stored.gz"
 gz_fault gz-stored 's/<v a="1000">/<v a="1000"</' "compressed data corrupt (incorrect data check)" stored.gz
+
+# Records held for an AT_END column are bounded: over 64 MiB in one group fail the file.
+perl -e 'print "<d>", ("<v>" . "x" x 10000 . "</v>") x 6800, "<f>1</f></d>"' >"$WORK/held_20240101_0014.xml"
+AT_END='ATTRIBUTE ( "d" -> "f" ) "f" AT_END' hostile held held_20240101_0014.xml 1 300000 "ERROR: parsing unsuccessful" \
+    "ERROR: more than 64 MiB of records wait for the end of a group of MEASUREMENT v with AT_END columns"
+rm -f "$WORK/held_20240101_0014.xml"
 
 # A gzip bomb: 1 MB that inflates to 1 GiB streams in flat memory.
 perl -e 'print "<d>"' | gzip -n >"$WORK/bomb_20240101_0007.xml"

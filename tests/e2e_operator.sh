@@ -28,6 +28,17 @@ expect_run "-n" 22 "INFO: dry run - nothing is converted, created or removed" \
 rm "$CASE/input/README.txt"
 convert -n
 expect_run "-n, every file described" 0 "INFO: dry run: 4 files"
+# It finds what the real run would fail: two inputs for one output, two measurements of one name.
+cp "$CASE/input/f00001_20000101_0001.xml" "$CASE/input/g00001_20000101_0001.xml"
+convert -n
+expect_run "-n, two inputs for one output" 1 \
+    "ERROR: f00001_20000101_0001.xml and g00001_20000101_0001.xml would both write $CASE/output/0001010001_E_v_.data"
+rm "$CASE/input/g00001_20000101_0001.xml"
+m=' GENERATES MEASUREMENT { MEASUREMENTNAME "v" GRANULARITY EVENT MATCH { NEEDS "v" } COLUMNS { ATTRIBUTE ( "v" ) "v" } }'
+printf '%s\n' 'GLOBALS { }' 'INPUTFILE "xml" {' "$m" "$m" '}' >"$CASE/twice.conf"
+run_strandor -c "$CASE/twice.conf" -i "$CASE/input" -o "$CASE/output" -n
+expect_run "-n, two measurements of one name" 1 \
+    "ERROR: f00001_20000101_0001.xml: two measurements of its description would write $CASE/output/0001010001_E_v_.data"
 
 # Failed inputs go to the quarantine, converted ones to the archive, never replacing a file.
 inputs

@@ -2,6 +2,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
+#include <QHash>
 
 #include <algorithm>
 #include <csignal>
@@ -84,8 +85,19 @@ static void warn_of_certain_failures()
 {
     elog.log("INFO: dry run - nothing is converted, created or removed\n");
     int status = exit_status::OK;
+    // The real run would fail the second input that names an output of the first.
+    QHash<QString, QString> writers;
     for (const QString &name : GL_param.input_files) {
-        const int rc = PROCESS_FILE().plan(GL_param.input_path, name);
+        QStringList outputs;
+        int rc = PROCESS_FILE().plan(GL_param.input_path, name, &outputs);
+        for (const QString &path : outputs) {
+            if (writers.contains(path)) {
+                elog.log(QString("ERROR: %1 and %2 would both write %3\n").arg(writers[path], name, path));
+                rc = exit_status::FAILED;
+            } else {
+                writers.insert(path, name);
+            }
+        }
         if (rc == exit_status::NO_DESCRIPTION || (rc != 0 && status == exit_status::OK))
             status = rc;
     }

@@ -80,6 +80,11 @@ int PROCESS_FILE::start(QString input_directory, QString file_name)
             return exit_status::FAILED;
         }
     }
+    if (handler.unequal_records != 0)
+        elog.log(QString("WARNING: %1: %2 records paired lists of unequal length, the first in line %3\n")
+                     .arg(source_name)
+                     .arg(handler.unequal_records)
+                     .arg(handler.first_unequal_line));
     const int status = finish(inputfile, input_name);
     if (status == exit_status::OK) {
         int outputs = 0;
@@ -90,7 +95,7 @@ int PROCESS_FILE::start(QString input_directory, QString file_name)
     return status;
 }
 
-int PROCESS_FILE::plan(const QString &input_directory, const QString &file_name)
+int PROCESS_FILE::plan(const QString &input_directory, const QString &file_name, QStringList *outputs)
 {
     source_name = file_name;
     const int found = find_current_inputfile(file_name);
@@ -104,12 +109,19 @@ int PROCESS_FILE::plan(const QString &input_directory, const QString &file_name)
                  .arg(file_name, inputfile->text, GL_param.file_time.toString("yyyy-MM-dd hh:mm")));
     if (!has_measurements(inputfile))
         return exit_status::FAILED;
+    QStringList own;
     for (const MEASUREMENT_PLAN &m : description_of(inputfile).plans) {
-        const QString path = output_file_name(m);
+        const QString path = QDir::cleanPath(output_file_name(m));
         if (path.isEmpty())
             return exit_status::FAILED;
-        elog.log(QString("INFO: %1: would write %2\n").arg(file_name, QDir::cleanPath(path)));
+        if (own.contains(path)) {
+            elog.log(QString("ERROR: %1: two measurements of its description would write %2\n").arg(file_name, path));
+            return exit_status::FAILED;
+        }
+        own << path;
+        elog.log(QString("INFO: %1: would write %2\n").arg(file_name, path));
     }
+    *outputs = own;
     return exit_status::OK;
 }
 

@@ -16,9 +16,10 @@ public:
 
     /// 0 converted, 1 failed, 22 no description matches the file name.
     int start(QString input_directory, QString file_name);
-    /// Logs what start() would do with the file: its description, stamp and output files.
-    /// 0, 22 when no description matches, 1 when its output files cannot be named.
-    int plan(const QString &input_directory, const QString &file_name);
+    /// Logs what start() would do with the file: its description, stamp and output files,
+    /// which it adds to outputs. 0, 22 when no description matches, 1 when its output files
+    /// cannot be named or two of its measurements would write one.
+    int plan(const QString &input_directory, const QString &file_name, QStringList *outputs);
     int find_current_inputfile(QString file_name);
     int open_output_files(ATTRIBUTE *inputfile);
     int close_output_files(ATTRIBUTE *inputfile);

@@ -4,6 +4,7 @@
 #include <QRegExp>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -19,6 +20,8 @@ void XMLInputHandler::startDocument()
     depth = 0;
     reading_text = 0;
     records_made = 0;
+    unequal_records = 0;
+    first_unequal_line = 0;
     wants_text = false;
     last_local = nullptr;
     description = &begin_parse(GL_param.current_inputfile);
@@ -368,8 +371,16 @@ int XMLInputHandler::write_output_files(Plan &plan)
     size_t records = 1;
     if (lists) {
         records = 0;
-        for (const Column *column : plan.list_columns)
+        size_t shortest = SIZE_MAX;
+        for (const Column *column : plan.list_columns) {
             records = std::max(records, column->items.size());
+            shortest = std::min(shortest, column->items.size());
+        }
+        if (shortest != records) {
+            if (unequal_records == 0 && line_source)
+                first_unequal_line = line_source(line_context);
+            unequal_records += long(records);
+        }
     }
     records_made += long(records);
     // While a group of AT_END columns is open, records are held until it ends.

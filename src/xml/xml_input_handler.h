@@ -68,8 +68,14 @@ public:
     }
 
     std::string_view character_buffer;
-    /// Records made in this parse, held ones included.
+    /// Records made in this parse, held ones included; of them, those that paired lists
+    /// of unequal length, and the line of the first.
     long records_made = 0;
+    long unequal_records = 0;
+    long first_unequal_line = 0;
+    /// The line the parse is at, as the reader tells it.
+    long (*line_source)(void *) = nullptr;
+    void *line_context = nullptr;
     /// Some open element is one whose text a column reads at its end. That text is the last
     /// run since the last element start, which may stand in a child: while none is open,
     /// no such end comes before the next start, and text can be dropped as it comes.

@@ -349,6 +349,8 @@ static bool run(XML_READER::Private &r)
         return false;
     }
     r.ctxt->_private = &r;
+    r.handler->line_context = r.ctxt;
+    r.handler->line_source = [](void *ctxt) { return long(xmlSAX2GetLineNumber(ctxt)); };
     // Names are interned in the dictionary that the compiled descriptions use, so that the
     // handler compares them by pointer with no look-up per file. The parser's own names in
     // it are looked up again there.
