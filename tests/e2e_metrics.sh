@@ -3,8 +3,9 @@
 # client's own parser.
 . "$(dirname "$0")/lib.sh"
 
-# expect_metrics NAME SHARD CONVERTED FAILED NO_DESCRIPTION LEFT BYTES STATUS [QUARANTINED]: the
-# samples of $CASE/run.prom, every family a documented gauge, the run ended within the last minute.
+# expect_metrics NAME SHARD CONVERTED FAILED NO_DESCRIPTION LEFT BYTES STATUS [QUARANTINED [EMPTY
+# RECORDS OUTPUT_BYTES]]: the samples of $CASE/run.prom, every family a documented gauge, the run
+# ended within the last minute.
 expect_metrics() {
     local name=$1 actual expected; shift
     actual=$(/usr/bin/python3 -c 'import sys, time
@@ -14,9 +15,10 @@ for family in text_string_to_metric_families(open(sys.argv[1]).read()):
     for s in family.samples:
         v = {"strandor_run_seconds": 0 <= s.value < 60, "strandor_run_end_timestamp_seconds": abs(time.time() - s.value) < 60}
         print(s.name, ",".join("%s=%s" % l for l in sorted(s.labels.items())), v.get(s.name, s.value))' "$CASE/run.prom" 2>&1)
-    expected=$(printf 'strandor_files result=%s,shard=%s %s.0\n' converted $1 $2 failed $1 $3 no_description $1 $4 left_for_next_run $1 $5 quarantined $1 ${8:-0}
-        printf '%s shard=%s %s\n' strandor_input_bytes $1 $6.0 strandor_run_seconds $1 True strandor_run_end_timestamp_seconds $1 True \
-            strandor_exit_status $1 $7.0)
+    expected=$(printf 'strandor_files result=%s,shard=%s %s.0\n' converted $1 $2 failed $1 $3 no_description $1 $4 left_for_next_run $1 $5 \
+            quarantined $1 ${8:-0} empty $1 ${9:-0}
+        printf '%s shard=%s %s\n' strandor_input_bytes $1 $6.0 strandor_records_total $1 ${10:-0}.0 strandor_output_bytes_total $1 ${11:-0}.0 \
+            strandor_run_seconds $1 True strandor_run_end_timestamp_seconds $1 True strandor_exit_status $1 $7.0)
     [ "$actual" = "$expected" ] && ok || { fail "$name: metrics"; diff <(echo "$expected") <(echo "$actual") >&2; }
 }
 
@@ -37,7 +39,7 @@ convert -a 60 -m "$CASE/run.prom" -e "$WORK/quarantine"
 expect_run "-a 60" 1 "INFO: minimum age: <60 s>" "INFO: metrics file: <$CASE/run.prom>" "Info (3/5) Prozesse erfolgreich konvertiert"
 expect_no_log "-a 60 at -d 0" "younger"
 expect_listing "-a 60 leaves the young" "$CASE/input" "new_20240101_0200.xml skewed_20240101_0300.xml"
-expect_metrics "-m" 0/1 3 1 1 2 "$bytes" 1 2
+expect_metrics "-m" 0/1 3 1 1 2 "$bytes" 1 2 0 6 "$(cat "$CASE"/output/* | wc -c)"
 
 # At debug level 1 each young file is named; an age of 30 s is enough for -a 29.
 touch -d "@$(($(date +%s) - 30))" "$CASE/input/new_20240101_0200.xml"
@@ -71,6 +73,23 @@ for target in "nowhere/run.prom|No such file or directory" "|No such file or dir
     expect_run "-m '${target%|*}'" 4 "ERROR: metrics file ${target%|*} cannot be written: ${target#*|}" "ERROR: aborting program"
 done
 expect_listing "no metrics file, no temporary one" "$CASE" "bad.conf input log output stderr stdout strandor.conf"
+# A file that gives no record is converted, and counted as empty. A run refused as busy
+# leaves the metrics of the run that holds the lock alone.
+new_case empty
+counter_conf "$CASE/strandor.conf"
+printf '<d/>' >"$CASE/input/e_20240101_0001.xml"
+printf '<d><v>1</v></d>' >"$CASE/input/f_20240101_0002.xml"
+convert -m "$CASE/run.prom"
+expect_metrics "empty" 0/1 2 0 0 0 19 0 0 1 1 "$(cat "$CASE"/output/* | wc -c)"
+python3 -c 'import fcntl, sys, time; f = open(sys.argv[1], "r+"); fcntl.lockf(f, fcntl.LOCK_EX)
+open(sys.argv[1] + ".held", "w").close(); time.sleep(60)' "$CASE/input/.strandor.0of1.lock" & holder=$!
+wait_until test -e "$CASE/input/.strandor.0of1.lock.held"
+before=$(md5sum <"$CASE/run.prom")
+convert -m "$CASE/run.prom"
+expect_status "busy" 3
+[ "$(md5sum <"$CASE/run.prom")" = "$before" ] && ok || fail "busy: the metrics file changed"
+kill $holder; wait $holder 2>/dev/null
+
 # A run told to stop stops its workers (stopped ones too), keeps their inputs, leaves nothing
 # in the output directory, and records the signal.
 new_case stopped

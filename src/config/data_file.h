@@ -40,6 +40,8 @@ public:
     bool ok() const { return !failed; }
     /// The errno of the first call that failed.
     int error() const { return error_number; }
+    /// The bytes appended so far.
+    long long size() const { return written + off_t(used); }
     /// Writes what is left, syncs and closes; false if any of it failed.
     bool finish();
 

@@ -15,6 +15,7 @@
 #include "attribute.h"
 #include "description.h"
 #include "elog.h"
+#include "run_totals.h"
 #include "exit_status.h"
 #include "gl_param.h"
 #include "name_codec.h"
@@ -153,6 +154,7 @@ int main(int argc, char **argv)
     const int locked = lock_shard();
     if (locked != 0)
         end_run(locked);
+    open_run_totals();
     // Before the listing: an input whose conversion a killed process had finished goes now.
     recover_leftovers();
     install_sigchld_handler();

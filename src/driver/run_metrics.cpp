@@ -15,6 +15,7 @@
 #include "elog.h"
 #include "exit_status.h"
 #include "gl_param.h"
+#include "run_totals.h"
 
 static QElapsedTimer run_clock;
 
@@ -34,6 +35,7 @@ static QByteArray run_metrics(int status)
     const QByteArray shard = "shard=\"" + QByteArray::number(GL_param.shard_index) + '/' +
                              QByteArray::number(GL_param.shard_count) + '"';
     const int no_description = GL_param.files_no_description;
+    const RUN_TOTALS totals = run_totals();
     const struct {
         const char *result;
         int count;
@@ -41,9 +43,11 @@ static QByteArray run_metrics(int status)
                  {"failed", GL_param.processes_failed - no_description},
                  {"no_description", no_description},
                  {"left_for_next_run", GL_param.files_left},
-                 {"quarantined", GL_param.files_quarantined}};
+                 {"quarantined", GL_param.files_quarantined},
+                 {"empty", int(totals.empty_files)}};
     QByteArray out = family("strandor_files", "Input files of the last run, by result; the quarantined "
-                                              "are also counted as failed or no_description.");
+                                              "are also counted as failed or no_description, the empty "
+                                              "(no record) as converted.");
     for (const auto &f : files)
         out += "strandor_files{" + shard + ",result=\"" + f.result + "\"} " + QByteArray::number(f.count) + '\n';
     const auto single = [&](const char *name, const char *help, const QByteArray &value) {
@@ -51,6 +55,10 @@ static QByteArray run_metrics(int status)
     };
     single("strandor_input_bytes", "Bytes of the input files handed to workers in the last run.",
            QByteArray::number(GL_param.input_bytes));
+    single("strandor_records_total", "Records written by the files converted in the last run.",
+           QByteArray::number(totals.records));
+    single("strandor_output_bytes_total", "Bytes of the output files of the files converted in the last run.",
+           QByteArray::number(totals.output_bytes));
     single("strandor_run_seconds", "How long the last run took.",
            QByteArray::number(run_clock.isValid() ? run_clock.nsecsElapsed() / 1e9 : 0.0, 'f', 3));
     single("strandor_run_end_timestamp_seconds", "When the last run ended, in seconds since the epoch.",
@@ -96,7 +104,8 @@ bool write_run_metrics(int status)
 
 void end_run(int status)
 {
-    if (!write_run_metrics(status) && status == exit_status::OK)
+    // A run refused as busy leaves the metrics to the run that is converting.
+    if (status != exit_status::SHARD_BUSY && !write_run_metrics(status) && status == exit_status::OK)
         status = exit_status::FAILED;
     exit(status);
 }

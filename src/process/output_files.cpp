@@ -175,11 +175,13 @@ int PROCESS_FILE::open_output_files(ATTRIBUTE *inputfile)
     return 0;
 }
 
-/// Flushes, syncs and closes one output file; 0, or the errno of what failed.
-static int close_one(ATTRIBUTE *m)
+/// Flushes, syncs and closes one output file, adding its size to bytes; 0, or the errno of
+/// what failed.
+static int close_one(ATTRIBUTE *m, long long *bytes)
 {
     if (!m->file)
         return EBADF;
+    *bytes += m->file->size();
     const int err = m->file->finish() ? 0 : m->file->error();
     delete m->file;
     m->file = nullptr;
@@ -194,7 +196,7 @@ int PROCESS_FILE::close_output_files(ATTRIBUTE *inputfile)
             elog.log("ERROR: MEASUREMENT expected\n");
             return 1;
         }
-        const int err = close_one(m);
+        const int err = close_one(m, &output_bytes);
         if (err != 0) {
             log_write_failed(m->output_name, err);
             return 1;

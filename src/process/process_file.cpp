@@ -16,6 +16,7 @@
 #include "gl_param.h"
 #include "input_name.h"
 #include "input_stream.h"
+#include "run_totals.h"
 #include "move_file.h"
 #include "publication.h"
 #include "xml_input_handler.h"
@@ -91,6 +92,7 @@ int PROCESS_FILE::start(QString input_directory, QString file_name)
         for (ATTRIBUTE *m = inputfile->child; m; m = m->next)
             ++outputs;
         elog.log(QString("INFO: %1: %2 records in %3 output files\n").arg(source_name).arg(handler.records_made).arg(outputs));
+        add_to_run_totals(handler.records_made, output_bytes);
     }
     return status;
 }

@@ -33,6 +33,8 @@ public:
     QString source_name;
     /// The input file as it was opened: only that file is removed or archived.
     FILE_IDENTITY input_identity;
+    /// The bytes of the output files, once closed.
+    long long output_bytes = 0;
     /// Output files found in place with the bytes this conversion wrote: not published again.
     QStringList in_place;
 
