@@ -287,6 +287,8 @@ static void index_elements(DESCRIPTION &description)
             action.needs.push_back(need);
             action.may_write = true;
         }
+        if (!plan.group_path.empty())
+            end_action(actions_named(description, plan.group_path.back().local), plan).ends_group = true;
         if (plan.writes_at_every_end) {
             end_action(description.other, plan);
             for (auto &actions : description.named)

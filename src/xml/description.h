@@ -115,6 +115,8 @@ struct END_ACTION {
     std::vector<PLAN_COLUMN *> columns;
     std::vector<PLAN_NEED *> needs;
     bool may_write;
+    /// Such an element may end the group of the measurement's AT_END columns.
+    bool ends_group = false;
 };
 
 /// All that concerns the elements of one local name, in the order of the measurements

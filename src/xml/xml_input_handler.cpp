@@ -196,12 +196,10 @@ bool XMLInputHandler::endElement(const XML_NAME &qName)
             if (written != 0)
                 return false;
         }
-    }
-    // A group's records have their AT_END values now.
-    for (Plan *plan : actions.groups) {
-        if (is_pointer_matching(plan->group_path)) {
-            --plan->open_groups;
-            if (!release_held(*plan))
+        // A group's records have their AT_END values now.
+        if (action.ends_group && is_pointer_matching(action.plan->group_path)) {
+            --action.plan->open_groups;
+            if (!release_held(*action.plan))
                 return false;
         }
     }
