@@ -384,6 +384,8 @@ int XMLInputHandler::write_output_files(Plan &plan)
     // While a group of AT_END columns is open, records are held until it ends.
     const bool hold = plan.open_groups > 0;
     const auto put = [&](const char *data, size_t size) {
+        if (size == 0) // an empty field may have no bytes at all
+            return;
         if (hold)
             plan.held.append(data, size);
         else
