@@ -1,7 +1,7 @@
 // Preloaded into strandor by the tests: fails or interrupts one system call of a worker at
 // an exact moment, and can take RENAME_NOREPLACE away as NFS does.
 //   STRANDOR_SHIM=CALL:N:ACTION  at the Nth CALL (fsync, link, rename, renameat2,
-//   write) of a worker:
+//   write, or COMMIT: a database commit) of a worker:
 //     die      kill the whole run and the worker right before the call
 //     kill     kill the worker right after the call
 //     killrun  kill the whole run (the worker's parent) and the worker right after it
@@ -68,6 +68,20 @@ extern "C" int link(const char *from, const char *to)
 extern "C" ssize_t write(int fd, const void *data, size_t size)
 {
     return hook("write", [&] { return int(next<ssize_t (*)(int, const void *, size_t)>("write")(fd, data, size)); });
+}
+
+extern "C" void *PQexec(void *connection, const char *query)
+{
+    void *result = nullptr;
+    const auto real = [&] {
+        result = next<void *(*)(void *, const char *)>("PQexec")(connection, query);
+        return 0;
+    };
+    if (strcmp(query, "COMMIT") == 0)
+        hook("COMMIT", real);
+    else
+        real();
+    return result;
 }
 
 extern "C" int rename(const char *from, const char *to)

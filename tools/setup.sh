@@ -5,8 +5,8 @@
 #                              need; builds everything
 set -e
 cd "$(dirname "$0")/.."
-PACKAGES="g++ cmake make flex bison qtbase5-dev libxml2-dev zlib1g-dev tzdata"
-TEST_PACKAGES="libxml2-utils perl unzip time file clang libclang-rt-14-dev python3-yaml python3-prometheus-client dpkg-dev systemd"
+PACKAGES="g++ cmake make flex bison qtbase5-dev libxml2-dev zlib1g-dev libpq-dev tzdata"
+TEST_PACKAGES="libxml2-utils perl unzip time file clang libclang-rt-14-dev python3-yaml python3-prometheus-client dpkg-dev systemd postgresql python3-pandas"
 target="--target strandor"
 if [ "${1:-}" = --tests ]; then
     PACKAGES="$PACKAGES $TEST_PACKAGES"

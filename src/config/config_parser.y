@@ -43,6 +43,7 @@ class ATTRIBUTE;
 %token ATTRIBUTE_ARG 290 "ARGATTRIBUTE"
 %token LISTATTRIBUTE 291 LISTINDEX 292 MAPATTRIBUTE 293
 %token ABSENT_VALUES 295 KEEP 296 EMPTY 297 AT_END 298
+%token OUTPUT_FORMAT 299 TEXT 300 TSV 301 CSV 302 COMPRESSION_LEVEL 303
 
 %type <node> inputfile_list inputfile measurement_list measurement measurement_items
 %type <node> measurement_item match_items match_item pointer_path pointer_elem
@@ -65,10 +66,14 @@ global_settings: %empty
 global_setting: VERSION QUOTED_STRING     { GL_param.version = unquote($2); }
     | FILE_MASK QUOTED_STRING              { GL_param.file_mask = unquote($2); }
     | TIME_FORMAT QUOTED_STRING            { GL_param.time_format = unquote($2); }
-    | COLUMN_SEPARATOR QUOTED_STRING       { GL_param.column_separator = unquote($2); }
+    | COLUMN_SEPARATOR QUOTED_STRING       { GL_param.column_separator = unquote($2); GL_param.separator_given = true; }
     | HEADER_SIZE_MAX INTEGER              { GL_param.max_header_size = $2; }
     | ABSENT_VALUES KEEP                   { GL_param.empty_absent_values = false; }
     | ABSENT_VALUES EMPTY                  { GL_param.empty_absent_values = true; }
+    | OUTPUT_FORMAT TEXT                   { GL_param.output_format = OUTPUT_FORMAT::TEXT; }
+    | OUTPUT_FORMAT TSV                    { GL_param.output_format = OUTPUT_FORMAT::TSV; }
+    | OUTPUT_FORMAT CSV                    { GL_param.output_format = OUTPUT_FORMAT::CSV; }
+    | COMPRESSION_LEVEL INTEGER            { GL_param.compression_level = $2; }
     ;
 
 inputfile_list: %empty                     { $$ = nullptr; }
@@ -304,6 +309,7 @@ SAME_CODE(ATTRIBUTE_REGEXP) SAME_CODE(UTC_FILESTAMP) SAME_CODE(MS_TO_UTC) SAME_C
 SAME_CODE(STRING_TO_LOCAL) SAME_CODE(STRING_TO_UTC) SAME_CODE(ATTRIBUTE_ARG)
 SAME_CODE(LISTATTRIBUTE) SAME_CODE(LISTINDEX) SAME_CODE(MAPATTRIBUTE)
 SAME_CODE(ABSENT_VALUES) SAME_CODE(KEEP) SAME_CODE(EMPTY) SAME_CODE(AT_END)
+SAME_CODE(OUTPUT_FORMAT) SAME_CODE(TEXT) SAME_CODE(TSV) SAME_CODE(CSV) SAME_CODE(COMPRESSION_LEVEL)
 
 // Every column keyword of the grammar has its row in the table of kinds, and every row's
 // token is a column keyword of the grammar.

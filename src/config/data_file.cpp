@@ -3,13 +3,29 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include "elog.h"
 
-DATA_FILE::DATA_FILE(int fd) : fd(fd), buffer(new char[CAPACITY + VALUE::SLACK]) {}
+DATA_FILE::DATA_FILE(int fd, int gzip_level) : fd(fd), buffer(new char[CAPACITY + VALUE::SLACK])
+{
+    if (gzip_level <= 0)
+        return;
+    zip.reset(new z_stream());
+    zipped.reset(new char[CAPACITY]);
+    // A gzip header without name or time: the same records give the same bytes, so that a
+    // file delivered again finds its output in place.
+    if (deflateInit2(zip.get(), gzip_level, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+        zip.reset();
+        failed = true;
+        error_number = ENOMEM;
+    }
+}
 
 DATA_FILE::~DATA_FILE()
 {
+    if (zip)
+        deflateEnd(zip.get());
     if (fd >= 0)
         close(fd);
 }
@@ -28,6 +44,31 @@ void DATA_FILE::append_large(const char *data, size_t size)
 }
 
 void DATA_FILE::write_bytes(const char *data, size_t size)
+{
+    if (zip)
+        compress(data, size, Z_NO_FLUSH);
+    else
+        write_raw(data, size);
+}
+
+void DATA_FILE::compress(const char *data, size_t size, int flush)
+{
+    zip->next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data));
+    zip->avail_in = uInt(size);
+    int rc;
+    do {
+        zip->next_out = reinterpret_cast<Bytef *>(zipped.get());
+        zip->avail_out = uInt(CAPACITY);
+        rc = deflate(zip.get(), flush);
+        write_raw(zipped.get(), CAPACITY - zip->avail_out);
+    } while (!failed && rc == Z_OK && (zip->avail_in != 0 || zip->avail_out == 0 || flush == Z_FINISH));
+    if (!failed && rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
+        failed = true;
+        error_number = EIO;
+    }
+}
+
+void DATA_FILE::write_raw(const char *data, size_t size)
 {
     while (size > 0 && !failed) {
         const ssize_t n = write(fd, data, size);
@@ -48,11 +89,13 @@ void DATA_FILE::write_bytes(const char *data, size_t size)
     }
 }
 
-bool DATA_FILE::finish()
+bool DATA_FILE::finish(bool sync)
 {
     write_bytes(buffer.get(), used);
     used = 0;
-    bool ok = !failed && fsync(fd) == 0;
+    if (zip && !failed)
+        compress(nullptr, 0, Z_FINISH);
+    bool ok = !failed && (!sync || fsync(fd) == 0);
     if (!failed && !ok)
         error_number = errno;
     if (close(fd) != 0 && ok) {

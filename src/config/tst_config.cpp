@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "attribute.h"
+#include "field_format.h"
 #include "gl_param.h"
 #include "global_parser.h"
 #include "log_capture.h"
@@ -15,6 +16,8 @@ private slots:
     void parse_data();
     void parse();
     void settings();
+    void field_format_data();
+    void field_format();
 };
 
 /// An in-memory copy of the bytes as a stream (fmemopen refuses an empty buffer).
@@ -139,6 +142,41 @@ void TstConfig::settings()
     QCOMPARE(GL_param.max_header_size, INT_MAX);
     QCOMPARE(parse_text("GLOBALS { HEADER_SIZE_MAX -2147483649 }"), 0);
     QCOMPARE(GL_param.max_header_size, INT_MIN);
+}
+
+// Fields as their loaders read them back; a separator other than the tab is escaped too.
+void TstConfig::field_format_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::addColumn<char>("separator");
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<bool>("absent");
+    QTest::addColumn<QByteArray>("field");
+    const int tsv = int(OUTPUT_FORMAT::TSV), csv = int(OUTPUT_FORMAT::CSV), text = int(OUTPUT_FORMAT::TEXT);
+    QTest::newRow("TEXT as it stands") << text << '\t' << QByteArray("a\tb\\") << true << QByteArray("a\tb\\");
+    QTest::newRow("TSV plain") << tsv << '\t' << QByteArray("a;b") << false << QByteArray("a;b");
+    QTest::newRow("TSV escapes") << tsv << '\t' << QByteArray("\\\t\n\rx") << false << QByteArray("\\\\\\t\\n\\rx");
+    QTest::newRow("TSV other separator") << tsv << ';' << QByteArray("a;b\t") << false << QByteArray("a\\;b\\t");
+    QTest::newRow("TSV empty") << tsv << '\t' << QByteArray() << false << QByteArray();
+    QTest::newRow("TSV absent") << tsv << '\t' << QByteArray() << true << QByteArray("\\N");
+    QTest::newRow("TSV text N") << tsv << '\t' << QByteArray("\\N") << false << QByteArray("\\\\N");
+    QTest::newRow("CSV plain") << csv << ',' << QByteArray("a;b\t") << false << QByteArray("a;b\t");
+    QTest::newRow("CSV quoted") << csv << ',' << QByteArray("a,\"b\"") << false << QByteArray("\"a,\"\"b\"\"\"");
+    QTest::newRow("CSV line ends") << csv << ';' << QByteArray("a,\r\n") << false << QByteArray("\"a,\r\n\"");
+    QTest::newRow("CSV own separator") << csv << ';' << QByteArray("a;") << false << QByteArray("\"a;\"");
+    QTest::newRow("CSV absent") << csv << ',' << QByteArray() << true << QByteArray();
+}
+
+void TstConfig::field_format()
+{
+    QFETCH(int, format);
+    QFETCH(char, separator);
+    QFETCH(QByteArray, value);
+    QFETCH(bool, absent);
+    QFETCH(QByteArray, field);
+    FIELD_FORMAT put(OUTPUT_FORMAT(format), separator);
+    const std::string_view result = put(value.constData(), size_t(value.size()), absent);
+    QCOMPARE(QByteArray(result.data(), int(result.size())), field);
 }
 
 QTEST_APPLESS_MAIN(TstConfig)

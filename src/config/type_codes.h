@@ -48,6 +48,11 @@ enum : int {
     KEEP = 296,
     EMPTY = 297,
     AT_END = 298,
+    OUTPUT_FORMAT = 299,
+    TEXT = 300,
+    TSV = 301,
+    CSV = 302,
+    COMPRESSION_LEVEL = 303,
 };
 } // namespace tok
 

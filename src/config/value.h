@@ -41,9 +41,16 @@ public:
             grow(size);
         copy_bytes(bytes, data, size);
         length = size;
+        set = true;
     }
     void assign(const QByteArray &data) { assign(data.constData(), size_t(data.size())); }
-    void clear() { length = 0; }
+    /// The column has no value now: an empty field, or NULL where the format has one.
+    void clear()
+    {
+        length = 0;
+        set = false;
+    }
+    bool absent() const { return !set; }
     const char *data() const { return bytes; }
     size_t size() const { return length; }
 
@@ -66,6 +73,7 @@ private:
     char *bytes = empty;
     size_t length = 0;
     size_t capacity = 0;
+    bool set = false;
 };
 
 #endif

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "attribute.h"
+#include "database.h"
 #include "description.h"
 #include "elog.h"
 #include "run_totals.h"
@@ -70,7 +71,9 @@ static void warn_of_certain_failures()
 {
     struct stat st;
     const QByteArray output = QFile::encodeName(GL_param.output_path);
-    if (stat(output.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+    if (!GL_param.database.isEmpty())
+        elog.debug(1, "INFO: records go into the database - no output file is written\n");
+    else if (stat(output.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
         elog.log(QString("WARNING: output path %1 does not exist - every conversion will fail\n").arg(GL_param.output_path));
     else if (access(output.constData(), W_OK | X_OK) != 0)
         elog.log(QString("WARNING: output path %1 is not writable - every conversion will fail\n").arg(GL_param.output_path));
@@ -86,6 +89,11 @@ static void warn_of_certain_failures()
 {
     elog.log("INFO: dry run - nothing is converted, created or removed\n");
     int status = exit_status::OK;
+    if (!GL_param.database.isEmpty()) {
+        DATABASE database;
+        if (!database.connect() || !database.check_tables(GL_param.description_root, GL_param.create_tables))
+            status = exit_status::FAILED;
+    }
     // The real run would fail the second input that names an output of the first.
     QHash<QString, QString> writers;
     for (const QString &name : GL_param.input_files) {
@@ -116,6 +124,14 @@ int main(int argc, char **argv)
     auto *app = new QCoreApplication(argc, argv);
     elog.debug(3, "CALLED: main()\n");
     GL_param.parse_options(argc, argv);
+    if (!GL_param.database.isEmpty()) {
+        const QString fault = conninfo_fault(GL_param.database);
+        if (!fault.isEmpty()) {
+            elog.log(QString("ERROR: -D cannot be used: %1\n").arg(fault));
+            elog.log("ERROR: aborting program\n");
+            end_run(exit_status::BAD_COMMAND_LINE);
+        }
+    }
     install_terminate_handler();
     const int rc = GL_param.read_configuration_file();
     if (rc != 0) {
@@ -154,6 +170,12 @@ int main(int argc, char **argv)
     const int locked = lock_shard();
     if (locked != 0)
         end_run(locked);
+    // Once, before any worker: workers that created them at once would collide.
+    if (GL_param.create_tables) {
+        DATABASE database;
+        if (!database.connect() || !database.create_tables(GL_param.description_root))
+            end_run(exit_status::FAILED);
+    }
     open_run_totals();
     // Before the listing: an input whose conversion a killed process had finished goes now.
     recover_leftovers();

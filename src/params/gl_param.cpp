@@ -42,6 +42,8 @@ static const char *const USAGE_TEXT[] = {
     "strandor -k  <directory> - move converted input files there instead of removing them (archive)",
     "strandor -n  dry run: show the description, stamp and output files of each input file, change nothing",
     "strandor -z  a file that gives no record fails (kept, or quarantined with -e) instead of a warning",
+    "strandor -D  <conninfo> - load the records into this PostgreSQL database instead of writing files",
+    "strandor -C  with -D: create missing tables first (every column text) and the ledger strandor_files",
     "strandor --help, --version  the same as -h, -v",
 };
 
@@ -66,6 +68,10 @@ GL_PARAM::GL_PARAM()
       column_separator(DEFAULT_COLUMN_SEPARATOR),
       max_header_size(30),
       empty_absent_values(false),
+      output_format(OUTPUT_FORMAT::TEXT),
+      separator_given(false),
+      compression_level(1),
+      create_tables(false),
       shard_index(0),
       shard_count(1),
       min_age(0),
@@ -188,7 +194,7 @@ void GL_PARAM::check_keep_directories()
             refuse(QString("ERROR: %1 directory %2 cannot be used: %3\n").arg(d.role, d.path, fault));
     }
     // The next run would take the outputs for inputs.
-    if (same_file(output_path, input_path))
+    if (database.isEmpty() && same_file(output_path, input_path))
         refuse(QString("ERROR: output directory %1 cannot be used: it is the input directory\n").arg(QDir::cleanPath(output_path)));
 }
 
@@ -198,7 +204,7 @@ int GL_PARAM::parse_options(int argc, char **argv)
     static const struct option long_options[] = {
         {"help", no_argument, nullptr, 'h'}, {"version", no_argument, nullptr, 'v'}, {nullptr, 0, nullptr, 0}};
     int c;
-    while ((c = getopt_long(argc, argv, "vhnzd:c:t:i:o:s:a:m:e:k:", long_options, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, "vhnzCd:c:t:i:o:s:a:m:e:k:D:", long_options, nullptr)) != -1) {
         switch (c) {
         case 'v':
             print_banner();
@@ -252,6 +258,14 @@ int GL_PARAM::parse_options(int argc, char **argv)
         case 'z':
             fail_empty = true;
             break;
+        case 'D':
+            database = QString::fromUtf8(optarg);
+            if (database.trimmed().isEmpty())
+                refuse("ERROR: -D needs a connection string\n");
+            break;
+        case 'C':
+            create_tables = true;
+            break;
         case 'd': {
             int level = -1;
             if (sscanf(optarg, "%i", &level) != 1 || level < 0 || level > 5)
@@ -265,6 +279,8 @@ int GL_PARAM::parse_options(int argc, char **argv)
             exit(exit_status::BAD_COMMAND_LINE);
         }
     }
+    if (create_tables && database.isEmpty())
+        refuse("ERROR: -C creates tables of the database that -D names; give -D too\n");
     check_keep_directories();
     return 0;
 }
@@ -290,7 +306,7 @@ int GL_PARAM::read_configuration_file()
     }
     elog.debug(5, "DEBUG: end parsing\n");
     fclose(file);
-    if (!configuration_sound(description_root))
+    if (!configuration_sound(description_root) || !output_settings_sound())
         return exit_status::CONFIG_INVALID;
     if (column_separator.contains('\\'))
         elog.log(QString("WARNING: COLUMN_SEPARATOR \"%1\" holds a backslash; quoted strings have no escapes - "
@@ -299,6 +315,39 @@ int GL_PARAM::read_configuration_file()
         dump();
     elog.debug(3, "FINISH: parse_global()\n");
     return 0;
+}
+
+static const char *format_name(OUTPUT_FORMAT format)
+{
+    return format == OUTPUT_FORMAT::TSV ? "TSV" : format == OUTPUT_FORMAT::CSV ? "CSV" : "TEXT";
+}
+
+/// Settings that would write files no loader reads back are refused. A database takes
+/// COPY's own text format, whatever the files would have been.
+bool GL_PARAM::output_settings_sound()
+{
+    if (compression_level < 1 || compression_level > 9) {
+        elog.log(QString("ERROR: COMPRESSION_LEVEL %1 is out of range: it must be 1 to 9\n").arg(compression_level));
+        return false;
+    }
+    if (!database.isEmpty()) {
+        output_format = OUTPUT_FORMAT::TSV;
+        column_separator = "\t";
+        return true;
+    }
+    if (output_format == OUTPUT_FORMAT::CSV && !separator_given)
+        column_separator = ",";
+    if (output_format == OUTPUT_FORMAT::TEXT)
+        return true;
+    const QByteArray separator = column_separator.toUtf8();
+    const bool tsv = output_format == OUTPUT_FORMAT::TSV;
+    if (separator.size() != 1 || QByteArray(tsv ? "\\\r\n" : "\"\r\n").contains(separator[0])) {
+        elog.log(QString("ERROR: COLUMN_SEPARATOR \"%1\" cannot be used with OUTPUT_FORMAT %2: it must be a single "
+                         "ASCII character other than %3, carriage return and line feed\n")
+                     .arg(column_separator, format_name(output_format), tsv ? "backslash" : "double quote"));
+        return false;
+    }
+    return true;
 }
 
 void GL_PARAM::dump()
@@ -324,4 +373,7 @@ void GL_PARAM::dump()
     elog.log("INFO: quarantine directory: <" + quarantine_path + ">\n");
     elog.log("INFO: archive directory: <" + archive_path + ">\n");
     elog.log(QString("INFO: absent values: <%1>\n").arg(empty_absent_values ? "EMPTY" : "KEEP"));
+    elog.log(QString("INFO: output format: <%1>\n").arg(format_name(output_format)));
+    elog.log(QString("INFO: compression level: <%1>\n").arg(compression_level));
+    elog.log(QString("INFO: database: <%1>%2\n").arg(database, create_tables ? " (tables created)" : ""));
 }

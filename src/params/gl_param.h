@@ -8,6 +8,9 @@
 
 class ATTRIBUTE;
 
+/// How records are written: TEXT as the values stand, TSV escaped, CSV quoted.
+enum class OUTPUT_FORMAT { TEXT, TSV, CSV };
+
 /// Run parameters of the whole program: paths, settings, description tree, worker pool.
 class GL_PARAM {
 public:
@@ -44,6 +47,15 @@ public:
     /// ABSENT_VALUES EMPTY: a column is emptied where an element of its path, or of its
     /// path less the last step, starts, so that it holds only what its record's elements say.
     bool empty_absent_values;
+    OUTPUT_FORMAT output_format;
+    /// COLUMN_SEPARATOR was given: CSV keeps it instead of its comma.
+    bool separator_given;
+    /// Of ".gz" outputs.
+    int compression_level;
+    /// Records go into this PostgreSQL database instead of files (-D); empty for files.
+    QString database;
+    /// Missing tables are created first (-C).
+    bool create_tables;
     /// This run converts the files whose shard is shard_index out of shard_count.
     quint32 shard_index;
     quint32 shard_count;
@@ -70,6 +82,7 @@ public:
 
 private:
     void check_keep_directories();
+    bool output_settings_sound();
 };
 
 extern GL_PARAM GL_param;

@@ -1,5 +1,6 @@
 #include "process_file.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -7,6 +8,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include "attribute.h"
@@ -124,18 +126,20 @@ static int create_output_file(ATTRIBUTE *inputfile, ATTRIBUTE *m, const QString 
         log_reason(err);
         return 1;
     }
-    m->file = new DATA_FILE(fd);
+    m->file = new DATA_FILE(fd, path.endsWith(".gz") ? GL_param.compression_level : 0);
     return 0;
 }
 
-static int write_header(const MEASUREMENT_PLAN &plan)
+/// COPY takes the column names apart from the records: a database gets no header line.
+static int write_header(const MEASUREMENT_PLAN &plan, bool header_line = true)
 {
     if (!plan.header_fault.isEmpty()) {
         elog.log(plan.header_fault);
         return 1;
     }
     plan.columns->clear_result();
-    plan.measurement->file->append(plan.header);
+    if (header_line)
+        plan.measurement->file->append(plan.header);
     return 0;
 }
 
@@ -175,14 +179,56 @@ int PROCESS_FILE::open_output_files(ATTRIBUTE *inputfile)
     return 0;
 }
 
+/// An unnamed file in the temporary directory: what is left of it goes with the process.
+static int unnamed_file()
+{
+    const QByteArray pattern = QFile::encodeName(QDir::tempPath() + "/.strandor.XXXXXX");
+    QByteArray name = pattern;
+    const int fd = mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0) {
+        unlink(name.constData());
+        return fd;
+    }
+    const int err = errno;
+    elog.log(QString("ERROR: could not create a temporary file in %1\n").arg(QDir::tempPath()));
+    log_reason(err);
+    return -1;
+}
+
+int PROCESS_FILE::open_load_files(ATTRIBUTE *inputfile)
+{
+    if (!has_measurements(inputfile))
+        return 1;
+    for (ATTRIBUTE *m = inputfile->child; m; m = m->next)
+        m->output_name.clear();
+    for (const LOAD_PART &part : load_parts)
+        close(part.fd);
+    load_parts.clear();
+    for (const MEASUREMENT_PLAN &plan : description_of(inputfile).plans) {
+        const int fd = unnamed_file();
+        if (fd < 0)
+            return 1;
+        plan.measurement->file = new DATA_FILE(fd);
+        const int copy = dup(fd);
+        if (copy < 0) {
+            log_reason(errno);
+            return 1;
+        }
+        load_parts.push_back({plan.name, plan.column_names, copy});
+        if (write_header(plan, false) != 0 || prepare_match(plan) != 0)
+            return 1;
+    }
+    return 0;
+}
+
 /// Flushes, syncs and closes one output file, adding its size to bytes; 0, or the errno of
 /// what failed.
 static int close_one(ATTRIBUTE *m, long long *bytes)
 {
     if (!m->file)
         return EBADF;
-    *bytes += m->file->size();
     const int err = m->file->finish() ? 0 : m->file->error();
+    *bytes += m->file->size();
     delete m->file;
     m->file = nullptr;
     return err;

@@ -10,6 +10,7 @@
 
 #include "attribute.h"
 #include "constants.h"
+#include "data_file.h"
 #include "description.h"
 #include "elog.h"
 #include "exit_status.h"
@@ -52,7 +53,15 @@ int PROCESS_FILE::start(QString input_directory, QString file_name)
         return found;
     }
     ATTRIBUTE *inputfile = GL_param.current_inputfile;
-    if (open_output_files(inputfile) != 0) {
+    const bool to_database = !GL_param.database.isEmpty();
+    if (to_database && input >= 0) {
+        const int loaded = settle_loaded(input_name);
+        if (loaded != 0) {
+            close(input);
+            return loaded > 0 ? exit_status::OK : exit_status::FAILED;
+        }
+    }
+    if ((to_database ? open_load_files(inputfile) : open_output_files(inputfile)) != 0) {
         elog.log("ERROR: could not open output files\n");
         discard_output_files(inputfile, 0);
         return exit_status::FAILED;
@@ -86,12 +95,13 @@ int PROCESS_FILE::start(QString input_directory, QString file_name)
                      .arg(source_name)
                      .arg(handler.unequal_records)
                      .arg(handler.first_unequal_line));
-    const int status = finish(inputfile, input_name);
+    const int status = to_database ? load_records(inputfile, input_name, handler.records_made) : finish(inputfile, input_name);
     if (status == exit_status::OK) {
         int outputs = 0;
         for (ATTRIBUTE *m = inputfile->child; m; m = m->next)
             ++outputs;
-        elog.log(QString("INFO: %1: %2 records in %3 output files\n").arg(source_name).arg(handler.records_made).arg(outputs));
+        elog.log(QString(to_database ? "INFO: %1: %2 records loaded into %3 tables\n" : "INFO: %1: %2 records in %3 output files\n")
+                     .arg(source_name).arg(handler.records_made).arg(outputs));
         add_to_run_totals(handler.records_made, output_bytes);
     }
     return status;
@@ -113,6 +123,10 @@ int PROCESS_FILE::plan(const QString &input_directory, const QString &file_name,
         return exit_status::FAILED;
     QStringList own;
     for (const MEASUREMENT_PLAN &m : description_of(inputfile).plans) {
+        if (!GL_param.database.isEmpty()) {
+            elog.log(QString("INFO: %1: would load table \"%2\"\n").arg(file_name, m.name));
+            continue;
+        }
         const QString path = QDir::cleanPath(output_file_name(m));
         if (path.isEmpty())
             return exit_status::FAILED;
@@ -161,22 +175,60 @@ int PROCESS_FILE::finish(ATTRIBUTE *inputfile, const QString &input_name)
         remove_journal();
         return exit_status::FAILED;
     }
+    const int status = release_input(input_name);
+    remove_journal();
+    return status;
+}
+
+int PROCESS_FILE::release_input(const QString &input_name)
+{
+    const bool remove_input = GL_param.debug_level == 0;
+    const QString archive = remove_input ? GL_param.archive_path : QString();
     // A file delivered again under the same name during the conversion is not this one.
     if (remove_input && !still_names(QFile::encodeName(input_name), input_identity)) {
         log_replaced(source_name);
-        remove_journal();
         return exit_status::OK;
     }
-    if (!archive.isEmpty() && !move_into(input_name, archive)) {
-        remove_journal();
+    if (!archive.isEmpty() && !move_into(input_name, archive))
         return exit_status::FAILED;
-    }
-    if (remove_input && archive.isEmpty() && !delete_file(input_name)) {
-        remove_journal();
+    if (remove_input && archive.isEmpty() && !delete_file(input_name))
         return exit_status::FAILED;
-    }
-    remove_journal();
     return exit_status::OK;
+}
+
+/// -D: connects. A file that the ledger holds was loaded by an earlier run that was
+/// stopped before it could remove it: it goes now. 1 when it is done with, -1 on failure.
+int PROCESS_FILE::settle_loaded(const QString &input_name)
+{
+    database.reset(new DATABASE);
+    if (!database->connect())
+        return -1;
+    const int before = database->loaded_before(source_name, input_identity);
+    if (before != 1)
+        return before;
+    const bool remove_input = GL_param.debug_level == 0;
+    elog.log(QString("INFO: %1 was loaded before - %2\n").arg(source_name, remove_input ? "removed" : "kept"));
+    return release_input(input_name) == exit_status::OK ? 1 : -1;
+}
+
+/// -D: the records are copied in one transaction with the file's row in the ledger; the
+/// input goes only once that has been committed.
+int PROCESS_FILE::load_records(ATTRIBUTE *inputfile, const QString &input_name, long long records)
+{
+    for (ATTRIBUTE *m = inputfile->child; m && m->type == tok::MEASUREMENT; m = m->next) {
+        // Unnamed files that end with the process: nothing to sync.
+        const bool written = m->file->finish(false);
+        output_bytes += m->file->size();
+        if (!written)
+            log_write_failed("(a temporary file)", m->file->error());
+        delete m->file;
+        m->file = nullptr;
+        if (!written)
+            return exit_status::FAILED;
+    }
+    if (!database->load(load_parts, source_name, input_identity, GL_param.file_time.toString(GL_param.time_format), records))
+        return exit_status::FAILED;
+    return release_input(input_name);
 }
 
 int PROCESS_FILE::find_current_inputfile(QString file_name)

@@ -4,6 +4,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+#include <vector>
+
+#include "database.h"
 #include "safe_open.h"
 
 class ATTRIBUTE;
@@ -37,6 +41,9 @@ public:
     long long output_bytes = 0;
     /// Output files found in place with the bytes this conversion wrote: not published again.
     QStringList in_place;
+    /// With -D: the connection, and the records of each measurement until they are copied.
+    std::unique_ptr<DATABASE> database;
+    std::vector<LOAD_PART> load_parts;
 
 private:
     void roll_back(ATTRIBUTE *inputfile, int published);
@@ -45,6 +52,11 @@ private:
     void set_file_time(const QString &file_name);
     int finish(ATTRIBUTE *inputfile, const QString &input_name);
     int settle_existing(ATTRIBUTE *inputfile);
+    /// Removes the converted input, or moves it to the archive; at a debug level it stays.
+    int release_input(const QString &input_name);
+    int settle_loaded(const QString &input_name);
+    int open_load_files(ATTRIBUTE *inputfile);
+    int load_records(ATTRIBUTE *inputfile, const QString &input_name, long long records);
 };
 
 #endif

@@ -11,6 +11,7 @@
 #include "attribute.h"
 #include "column_kinds.h"
 #include "constants.h"
+#include "field_format.h"
 #include "gl_param.h"
 #include "global_parser.h"
 
@@ -144,7 +145,9 @@ static void compile_header(MEASUREMENT_PLAN &plan)
         plan.header_fault = "ERROR: no COLUMNS{} found\n";
         return;
     }
-    QString header;
+    const QByteArray separator = GL_param.column_separator.toUtf8();
+    FIELD_FORMAT format(GL_param.output_format, separator.isEmpty() ? 0 : separator[0]);
+    QByteArray header;
     for (ATTRIBUTE *col = plan.columns->child; col; col = col->next) {
         if (col->type == tok::ATTRIBUTE_REGEXP) {
             if (!col->regexp)
@@ -153,7 +156,10 @@ static void compile_header(MEASUREMENT_PLAN &plan)
             plan.header_fault = "ERROR: unknown element in block COLUMNS {} at PROCESS_FILE::open_output_files()\n";
             return;
         }
-        header += col->text;
+        const QByteArray name = col->text.toUtf8();
+        const std::string_view field = format(name.constData(), size_t(name.size()), false);
+        header.append(field.data(), int(field.size()));
+        plan.column_names << col->text;
         if (col->text.size() > GL_param.max_header_size) {
             plan.header_fault = QString("ERROR: not allowed column size for \"%1\" > %2 chars\n")
                                     .arg(col->text)
@@ -161,10 +167,10 @@ static void compile_header(MEASUREMENT_PLAN &plan)
             return;
         }
         if (col->next)
-            header += GL_param.column_separator;
+            header += separator;
         col->pointer_count = count_nodes(col->child);
     }
-    plan.header = (header + DEFAULT_RECORD_SEPARATOR).toUtf8();
+    plan.header = header + DEFAULT_RECORD_SEPARATOR.toUtf8();
 }
 
 static void compile_match(MEASUREMENT_PLAN &plan)

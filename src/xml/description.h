@@ -102,6 +102,8 @@ struct MEASUREMENT_PLAN {
     const char *granularity_letter = nullptr;
     QString naming_fault;
     QByteArray header;
+    /// The column names, as the header gives them.
+    QStringList column_names;
     QString header_fault;
     QString match_fault;
     /// The names of its columns that are longer than a header allows.

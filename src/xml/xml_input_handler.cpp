@@ -31,6 +31,8 @@ void XMLInputHandler::startDocument()
     separator = GL_param.column_separator.toUtf8();
     record_separator = DEFAULT_RECORD_SEPARATOR.toUtf8();
     one_byte_separators = separator.size() == 1 && record_separator.size() == 1;
+    field_format = FIELD_FORMAT(GL_param.output_format, one_byte_separators ? separator.at(0) : 0);
+    one_byte_separators = one_byte_separators && GL_param.output_format == OUTPUT_FORMAT::TEXT;
     separator_byte = one_byte_separators ? separator.at(0) : 0;
     record_separator_byte = one_byte_separators ? record_separator.at(0) : 0;
 }
@@ -301,18 +303,19 @@ void XMLInputHandler::reset_needs(Plan &plan)
     plan.unmet_needs = plan.path_needs.size();
 }
 
-/// A list item or LISTINDEX field of the record for item (-1 without list columns).
-/// A list item or LISTINDEX field of the record for item (-1 without list columns).
-std::string_view XMLInputHandler::list_field(const Column &column, long item)
+/// A list item or LISTINDEX field of the record for item (-1 without list columns); a list
+/// shorter than the longest has no value for the items it lacks.
+std::string_view XMLInputHandler::list_field(const Column &column, long item, bool *absent)
 {
-    if (column.kind->field == FIELD::LIST_ITEM) {
-        if (item >= 0 && size_t(item) < column.items.size())
-            return std::string_view(column.list_text.constData() + column.items[size_t(item)].first,
-                                    size_t(column.items[size_t(item)].second));
-    } else if (item >= 0) {
-        return std::string_view(digits, size_t(snprintf(digits, sizeof digits, "%ld", item + 1)));
+    *absent = false;
+    if (column.kind->field != FIELD::LIST_ITEM)
+        return item >= 0 ? std::string_view(digits, size_t(snprintf(digits, sizeof digits, "%ld", item + 1))) : std::string_view();
+    if (item < 0 || size_t(item) >= column.items.size()) {
+        *absent = true;
+        return std::string_view();
     }
-    return std::string_view();
+    const auto &found = column.items[size_t(item)];
+    return std::string_view(column.list_text.constData() + found.first, size_t(found.second));
 }
 
 /// Writes the records held for a group that ends, each AT_END value put in its place.
@@ -322,7 +325,9 @@ bool XMLInputHandler::release_held(Plan &plan)
     size_t from = 0;
     for (const auto &mark : plan.held_marks) {
         out.append(plan.held.data() + from, mark.first - from);
-        out.append(mark.second->node->result);
+        const VALUE &value = mark.second->node->result;
+        const std::string_view field = field_format(value.data(), value.size(), value.absent());
+        out.append(field.data(), field.size());
         from = mark.first;
     }
     out.append(plan.held.data() + from, plan.held.size() - from);
@@ -391,17 +396,23 @@ int XMLInputHandler::write_output_files(Plan &plan)
         else
             out.append(data, size);
     };
+    const auto put_field = [&](const char *data, size_t size, bool absent) {
+        const std::string_view field = field_format(data, size, absent);
+        put(field.data(), field.size());
+    };
     for (size_t item = 0; item < records; ++item) {
         for (const Column &column : plan.column_list) {
             if (hold && column.node->at_end) {
                 plan.held_marks.emplace_back(plan.held.size(), &column);
             } else if (column.kind->field == FIELD::VALUE) {
-                put(column.node->result.data(), column.node->result.size());
+                const VALUE &value = column.node->result;
+                put_field(value.data(), value.size(), value.absent());
             } else if (column.kind->field == FIELD::FILE_STAMP) {
-                put(description->file_stamp.data(), description->file_stamp.size());
+                put_field(description->file_stamp.data(), description->file_stamp.size(), false);
             } else {
-                const std::string_view field = list_field(column, lists ? long(item) : -1);
-                put(field.data(), field.size());
+                bool absent;
+                const std::string_view field = list_field(column, lists ? long(item) : -1, &absent);
+                put_field(field.data(), field.size(), absent);
             }
             if (column.node->next)
                 put(separator.constData(), size_t(separator.size()));

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "description.h"
+#include "field_format.h"
 
 class ATTRIBUTE;
 class DATA_FILE;
@@ -89,7 +90,7 @@ private:
     void take_attribute(Column &column, const AttributeView &atts);
     void start_map(Column &column, const AttributeView &atts);
     void split_list(Column &column);
-    std::string_view list_field(const Column &column, long item);
+    std::string_view list_field(const Column &column, long item, bool *absent);
     bool release_held(Plan &plan);
     /// Records held for AT_END columns, at most, in one group.
     static const size_t MAX_HELD = size_t(64) << 20;
@@ -126,8 +127,9 @@ private:
     const ELEMENT_ACTIONS *last_actions = nullptr;
     QByteArray separator;
     QByteArray record_separator;
-    /// As they mostly are: then a record is written in one pass.
+    /// As they mostly are, in TEXT: then a record is written in one pass.
     bool one_byte_separators = false;
+    FIELD_FORMAT field_format{OUTPUT_FORMAT::TEXT, 0};
     char separator_byte = 0;
     char record_separator_byte = 0;
 };
