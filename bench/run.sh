@@ -3,6 +3,7 @@
 # measurement files, and on the same 10 MB file with CRLF line ends, a DOCTYPE line,
 # re-encoded as ISO-8859-1 and gzip-compressed. Ratios are taken within one run.
 #   bench/run.sh [--quick]     --quick leaves out the 1 GB file
+#   BENCH_PART=formats bench/run.sh   only the output formats and -D
 # MB = 10^6 bytes. Each 10 MB figure is the best of three runs.
 set -eu
 cd "$(dirname "$0")/.."
@@ -73,6 +74,37 @@ report() { # NAME FILE REPEAT
 }
 
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
+
+# Output formats on the 10 MB file: TSV and CSV against TEXT, gzip outputs against plain
+# ones, and -D into a private PostgreSQL server against writing files.
+formats() {
+    local conf=$WORK/formats.conf t_text t
+    sed 's/^GLOBALS {/GLOBALS { FILE_MASK "%3_%5.out"/' "$CONF" >"$conf"
+    t_text=$(best convert_with "$conf" "$PLAIN")
+    local n=$(($(records) - 1))
+    echo "== output formats, 10 MB file, $n records: TEXT $t_text s"
+    for variant in "TSV|.out" "CSV|.out" "TEXT|.out.gz" "TSV|.out.gz"; do
+        sed "s/^GLOBALS {/GLOBALS { OUTPUT_FORMAT ${variant%|*} FILE_MASK \"%3_%5${variant#*|}\"/" "$CONF" >"$conf"
+        t=$(best convert_with "$conf" "$PLAIN")
+        echo "  ${variant%|*} ${variant#*|}: $t s, $(echo "scale=2; $t / $t_text" | bc)x the time of TEXT, $(cat "$WORK"/out/* | wc -c) bytes"
+    done
+    [ -d /usr/lib/postgresql ] || { echo "  -D: no PostgreSQL server installed (package postgresql)"; return; }
+    skip() { echo "  -D: $*"; }
+    fail() { echo "  -D: $*" >&2; }
+    . tests/pg.sh
+    pg_start || return 0
+    load() {
+        psql_q "SET client_min_messages = warning; DROP TABLE IF EXISTS counters, strandor_files"
+        rm -rf "$WORK/in"; mkdir -p "$WORK/in"; ln "$PLAIN" "$WORK/in/"
+        seconds "$FAST" -c "$CONF" -i "$WORK/in" -D "dbname=postgres" -C -t 1
+    }
+    t=$(best load)
+    echo "  -D into PostgreSQL (local socket, fsync off): $t s, $(echo "$n / $t" | bc) records/s;" \
+        "files $(echo "$n / $t_text" | bc) records/s: $(echo "scale=2; $t / $t_text" | bc)x the time"
+    pg_cleanup
+}
+formats
+[ "${BENCH_PART:-}" != formats ] || exit 0
 report "10 MB file" "$PLAIN" best
 plain=$LAST
 for variant in crlf doctype latin1 gzip; do

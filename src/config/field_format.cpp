@@ -2,18 +2,23 @@
 
 #include <cstring>
 
+FIELD_FORMAT::FIELD_FORMAT(OUTPUT_FORMAT format, char separator) : format(format), separator(separator)
+{
+    if (format == OUTPUT_FORMAT::TEXT)
+        return;
+    for (unsigned char c : {'\n', '\r', format == OUTPUT_FORMAT::TSV ? '\\' : '"', format == OUTPUT_FORMAT::TSV ? '\t' : '"'})
+        special[c] = true;
+    special[static_cast<unsigned char>(separator)] = true;
+}
+
 std::string_view FIELD_FORMAT::operator()(const char *data, size_t size, bool absent)
 {
     const std::string_view field(size ? data : "", size);
-    if (format == OUTPUT_FORMAT::TEXT)
+    if (format == OUTPUT_FORMAT::TEXT || as_is(field.data(), size, absent))
         return field;
     if (format == OUTPUT_FORMAT::TSV) {
         if (absent)
             return "\\N";
-        // Most values hold none of the bytes that need a backslash.
-        const char special[] = {'\\', '\t', '\n', '\r', separator, 0};
-        if (field.find_first_of(special, 0, sizeof special - 1) == std::string_view::npos)
-            return field;
         scratch.clear();
         for (char c : field) {
             const char *escape = c == '\\' ? "\\\\" : c == '\t' ? "\\t" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : nullptr;
@@ -28,9 +33,6 @@ std::string_view FIELD_FORMAT::operator()(const char *data, size_t size, bool ab
         }
         return scratch;
     }
-    const char special[] = {'"', '\n', '\r', separator, 0};
-    if (field.find_first_of(special, 0, sizeof special - 1) == std::string_view::npos)
-        return field;
     scratch.assign(1, '"');
     for (char c : field) {
         if (c == '"')

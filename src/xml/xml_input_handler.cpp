@@ -32,7 +32,7 @@ void XMLInputHandler::startDocument()
     record_separator = DEFAULT_RECORD_SEPARATOR.toUtf8();
     one_byte_separators = separator.size() == 1 && record_separator.size() == 1;
     field_format = FIELD_FORMAT(GL_param.output_format, one_byte_separators ? separator.at(0) : 0);
-    one_byte_separators = one_byte_separators && GL_param.output_format == OUTPUT_FORMAT::TEXT;
+    formatted = GL_param.output_format != OUTPUT_FORMAT::TEXT;
     separator_byte = one_byte_separators ? separator.at(0) : 0;
     record_separator_byte = one_byte_separators ? record_separator.at(0) : 0;
 }
@@ -352,6 +352,9 @@ int XMLInputHandler::write_output_files(Plan &plan)
         const char *const limit = out.limit();
         size_t i = 0;
         for (; i < plain && field[i]->size() < size_t(limit - to); ++i) {
+            // A field that TSV or CSV must escape or quote takes the longer way.
+            if (formatted && !field_format.as_is(field[i]->data(), field[i]->size(), field[i]->absent()))
+                break;
             to = field[i]->put(to);
             *to++ = separator_byte;
         }
@@ -363,7 +366,8 @@ int XMLInputHandler::write_output_files(Plan &plan)
         }
         out.commit(to);
         for (; i < plain; ++i) {
-            out.append(*field[i]);
+            const std::string_view formatted_field = field_format(field[i]->data(), field[i]->size(), field[i]->absent());
+            out.append(formatted_field.data(), formatted_field.size());
             out.append(i + 1 < plain ? separator : record_separator);
         }
         ++records_made;

@@ -127,9 +127,11 @@ private:
     const ELEMENT_ACTIONS *last_actions = nullptr;
     QByteArray separator;
     QByteArray record_separator;
-    /// As they mostly are, in TEXT: then a record is written in one pass.
+    /// As they mostly are: then a record is written in one pass.
     bool one_byte_separators = false;
     FIELD_FORMAT field_format{OUTPUT_FORMAT::TEXT, 0};
+    /// TSV or CSV: some fields are escaped or quoted.
+    bool formatted = false;
     char separator_byte = 0;
     char record_separator_byte = 0;
 };
