@@ -43,7 +43,7 @@ class ATTRIBUTE;
 %token ATTRIBUTE_ARG 290 "ARGATTRIBUTE"
 %token LISTATTRIBUTE 291 LISTINDEX 292 MAPATTRIBUTE 293
 %token ABSENT_VALUES 295 KEEP 296 EMPTY 297 AT_END 298
-%token OUTPUT_FORMAT 299 TEXT 300 TSV 301 CSV 302 COMPRESSION_LEVEL 303
+%token OUTPUT_FORMAT 299 TEXT 300 TSV 301 CSV 302 COMPRESSION_LEVEL 303 EMPTY_OUTPUTS 304 SKIP 305
 
 %type <node> inputfile_list inputfile measurement_list measurement measurement_items
 %type <node> measurement_item match_items match_item pointer_path pointer_elem
@@ -74,6 +74,8 @@ global_setting: VERSION QUOTED_STRING     { GL_param.version = unquote($2); }
     | OUTPUT_FORMAT TSV                    { GL_param.output_format = OUTPUT_FORMAT::TSV; }
     | OUTPUT_FORMAT CSV                    { GL_param.output_format = OUTPUT_FORMAT::CSV; }
     | COMPRESSION_LEVEL INTEGER            { GL_param.compression_level = $2; }
+    | EMPTY_OUTPUTS KEEP                   { GL_param.skip_empty_outputs = false; }
+    | EMPTY_OUTPUTS SKIP                   { GL_param.skip_empty_outputs = true; }
     ;
 
 inputfile_list: %empty                     { $$ = nullptr; }
@@ -310,6 +312,7 @@ SAME_CODE(STRING_TO_LOCAL) SAME_CODE(STRING_TO_UTC) SAME_CODE(ATTRIBUTE_ARG)
 SAME_CODE(LISTATTRIBUTE) SAME_CODE(LISTINDEX) SAME_CODE(MAPATTRIBUTE)
 SAME_CODE(ABSENT_VALUES) SAME_CODE(KEEP) SAME_CODE(EMPTY) SAME_CODE(AT_END)
 SAME_CODE(OUTPUT_FORMAT) SAME_CODE(TEXT) SAME_CODE(TSV) SAME_CODE(CSV) SAME_CODE(COMPRESSION_LEVEL)
+SAME_CODE(EMPTY_OUTPUTS) SAME_CODE(SKIP)
 
 // Every column keyword of the grammar has its row in the table of kinds, and every row's
 // token is a column keyword of the grammar.

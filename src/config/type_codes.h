@@ -53,6 +53,8 @@ enum : int {
     TSV = 301,
     CSV = 302,
     COMPRESSION_LEVEL = 303,
+    EMPTY_OUTPUTS = 304,
+    SKIP = 305,
 };
 } // namespace tok
 

@@ -18,6 +18,7 @@
 #include "elog.h"
 #include "run_totals.h"
 #include "exit_status.h"
+#include "file_path.h"
 #include "gl_param.h"
 #include "name_codec.h"
 #include "process_file.h"
@@ -29,7 +30,9 @@
 /// The files of this run's shard, each with its size, in the order of their names, case
 /// ignored; files still young may still be being delivered, and are left for the next run.
 /// Listed one entry at a time: only the names and sizes stay, packed, so that a fork and a
-/// worker's end cost nothing in proportion to the files listed.
+/// worker's end cost nothing in proportion to the files listed. With -r a file is named by
+/// its path below the input directory; hidden entries and links to directories are passed
+/// over, so no loop can occur.
 static void list_input_files(const QString &path)
 {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
@@ -40,19 +43,35 @@ static void list_input_files(const QString &path)
         qint64 size;
     };
     std::vector<LISTED> listed;
-    for (QDirIterator it(path, QDir::Files); it.hasNext();) {
-        it.next();
-        const QFileInfo file = it.fileInfo();
-        const QString name = file.fileName();
-        if (!in_own_shard(name))
-            continue;
-        if (min_age != 0 && now - file.lastModified().toMSecsSinceEpoch() < min_age) {
-            elog.debug(GL_param.dry_run ? 0 : 1, QString("INFO: %1 is younger than %2 s - left for the next run\n").arg(name).arg(GL_param.min_age));
-            GL_param.files_left += 1;
-            continue;
+    QStringList folders{QString()};
+    int subdirectories = 0;
+    while (!folders.isEmpty()) {
+        const QString folder = folders.takeLast();
+        const QString prefix = folder.isEmpty() ? QString() : folder + "/";
+        const QString directory = folder.isEmpty() ? path : join_path(path, folder);
+        for (QDirIterator it(directory, QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks); it.hasNext();) {
+            it.next();
+            subdirectories += 1;
+            if (GL_param.recursive)
+                folders << prefix + it.fileName();
         }
-        listed.push_back({name.toLower(), name, file.size()});
+        for (QDirIterator it(directory, QDir::Files); it.hasNext();) {
+            it.next();
+            const QFileInfo file = it.fileInfo();
+            const QString name = prefix + file.fileName();
+            if (!in_own_shard(file.fileName()))
+                continue;
+            if (min_age != 0 && now - file.lastModified().toMSecsSinceEpoch() < min_age) {
+                elog.debug(GL_param.dry_run ? 0 : 1, QString("INFO: %1 is younger than %2 s - left for the next run\n").arg(name).arg(GL_param.min_age));
+                GL_param.files_left += 1;
+                continue;
+            }
+            listed.push_back({name.toLower(), name, file.size()});
+        }
     }
+    if (!GL_param.recursive && subdirectories != 0)
+        elog.log(QString("INFO: %1 subdirectories of %2 are not read; use -r to convert input trees\n")
+                     .arg(subdirectories).arg(QDir::cleanPath(path)));
     std::sort(listed.begin(), listed.end(), [](const LISTED &a, const LISTED &b) {
         const int c = a.key.compare(b.key);
         return c != 0 ? c < 0 : a.name < b.name;

@@ -140,8 +140,20 @@ void fork_new_process()
 static void quarantine(const QString &file_name)
 {
     const QString path = join_path(GL_param.input_path, file_name);
-    if (!GL_param.quarantine_path.isEmpty() && QFile::exists(path) && move_into(path, GL_param.quarantine_path))
+    if (!GL_param.quarantine_path.isEmpty() && QFile::exists(path)
+        && move_keeping_path(GL_param.input_path, file_name, GL_param.quarantine_path))
         GL_param.files_quarantined += 1;
+}
+
+/// The failed files of the run, as the summary lists them: the first few, and how many.
+static const int LISTED_FAILURES = 20;
+static QStringList failures;
+static int failure_count = 0;
+
+static void note_failure(const QString &file_name, int status)
+{
+    if (failure_count++ < LISTED_FAILURES)
+        failures << QString("INFO: failed: %1 (status %2)\n").arg(file_name).arg(status);
 }
 
 bool count_worker(int pid, int status, const QString &file_name)
@@ -165,10 +177,13 @@ bool count_worker(int pid, int status, const QString &file_name)
     // A killed worker may have left temporary files, or a publication half done.
     if (WIFSIGNALED(status))
         recover_worker(pid);
-    if (succeeded)
+    if (succeeded) {
         GL_param.processes_succeeded += 1;
-    else
+    } else {
         GL_param.processes_failed += 1;
+        // A signal's death reads as the shell shows it.
+        note_failure(file_name, WIFSIGNALED(status) ? 128 + WTERMSIG(status) : code);
+    }
     return succeeded;
 }
 
@@ -204,6 +219,10 @@ void install_sigchld_handler()
 
 static void log_summary()
 {
+    for (const QString &line : failures)
+        elog.log(line);
+    if (failure_count > LISTED_FAILURES)
+        elog.log(QString("INFO: ... and %1 more failed files\n").arg(failure_count - LISTED_FAILURES));
     elog.log("Info: Main Program terminated\n");
     elog.log(QString("Info (%1/%2) Prozesse erfolgreich konvertiert\n")
                  .arg(GL_param.processes_succeeded)

@@ -42,6 +42,7 @@ static const char *const USAGE_TEXT[] = {
     "strandor -k  <directory> - move converted input files there instead of removing them (archive)",
     "strandor -n  dry run: show the description, stamp and output files of each input file, change nothing",
     "strandor -z  a file that gives no record fails (kept, or quarantined with -e) instead of a warning",
+    "strandor -r  read the input directory's subdirectories too, at any depth (an input tree)",
     "strandor -D  <conninfo> - load the records into this PostgreSQL database instead of writing files",
     "strandor -C  with -D: create missing tables first (every column text) and the ledger strandor_files",
     "strandor --help, --version  the same as -h, -v",
@@ -70,8 +71,10 @@ GL_PARAM::GL_PARAM()
       empty_absent_values(false),
       output_format(OUTPUT_FORMAT::TEXT),
       separator_given(false),
+      skip_empty_outputs(false),
       compression_level(1),
       create_tables(false),
+      recursive(false),
       shard_index(0),
       shard_count(1),
       min_age(0),
@@ -204,7 +207,7 @@ int GL_PARAM::parse_options(int argc, char **argv)
     static const struct option long_options[] = {
         {"help", no_argument, nullptr, 'h'}, {"version", no_argument, nullptr, 'v'}, {nullptr, 0, nullptr, 0}};
     int c;
-    while ((c = getopt_long(argc, argv, "vhnzCd:c:t:i:o:s:a:m:e:k:D:", long_options, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, "vhnzCrd:c:t:i:o:s:a:m:e:k:D:", long_options, nullptr)) != -1) {
         switch (c) {
         case 'v':
             print_banner();
@@ -265,6 +268,9 @@ int GL_PARAM::parse_options(int argc, char **argv)
             break;
         case 'C':
             create_tables = true;
+            break;
+        case 'r':
+            recursive = true;
             break;
         case 'd': {
             int level = -1;
@@ -362,7 +368,7 @@ void GL_PARAM::dump()
     elog.log("INFO: parallel processes: " + QString::number(parallel_processes) + "\n");
     elog.log("INFO: configuration file: " + configuration_file + "\n");
     elog.log("INFO: output_path: <" + output_path + ">\n");
-    elog.log("INFO: input_path: <" + input_path + ">\n");
+    elog.log("INFO: input_path: <" + input_path + ">" + (recursive ? " and its subdirectories" : "") + "\n");
     elog.log("INFO: file mask: <" + file_mask + ">\n");
     elog.log("INFO: time format: <" + time_format + ">\n");
     elog.log("INFO: column separator: <" + column_separator + ">\n");
@@ -375,5 +381,6 @@ void GL_PARAM::dump()
     elog.log(QString("INFO: absent values: <%1>\n").arg(empty_absent_values ? "EMPTY" : "KEEP"));
     elog.log(QString("INFO: output format: <%1>\n").arg(format_name(output_format)));
     elog.log(QString("INFO: compression level: <%1>\n").arg(compression_level));
+    elog.log(QString("INFO: empty outputs: <%1>\n").arg(skip_empty_outputs ? "SKIP" : "KEEP"));
     elog.log(QString("INFO: database: <%1>%2\n").arg(database, create_tables ? " (tables created)" : ""));
 }

@@ -50,12 +50,16 @@ public:
     OUTPUT_FORMAT output_format;
     /// COLUMN_SEPARATOR was given: CSV keeps it instead of its comma.
     bool separator_given;
+    /// EMPTY_OUTPUTS SKIP: a measurement that wrote no record for a file publishes no output.
+    bool skip_empty_outputs;
     /// Of ".gz" outputs.
     int compression_level;
     /// Records go into this PostgreSQL database instead of files (-D); empty for files.
     QString database;
     /// Missing tables are created first (-C).
     bool create_tables;
+    /// The input directory's subdirectories are read too (-r).
+    bool recursive;
     /// This run converts the files whose shard is shard_index out of shard_count.
     quint32 shard_index;
     quint32 shard_count;

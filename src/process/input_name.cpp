@@ -18,10 +18,10 @@ QDateTime stamp_from_name(const QString &file_name)
     // A file name may hold a line feed, which "." must match as any other byte.
     static const QRegularExpression own(RX_INPUT_FILE_DATE, QRegularExpression::DotMatchesEverythingOption);
     // Type letter, begin date and time, optional offset, "-", optional end date, end
-    // time, optional offset.
+    // time, optional offset. Some vendors write an offset's sign as "_" ("0700_0100").
     static const QRegularExpression three_gpp(QStringLiteral(
-        "(?:^|_)[ABCD]([0-9]{8})\\.([0-9]{4})(?:[+-][0-9]{4})?-(?:[0-9]{8}\\.)?[0-9]{4}"
-        "(?:[+-][0-9]{4})?(?![0-9])"));
+        "(?:^|_)[ABCD]([0-9]{8})\\.([0-9]{4})(?:[+_-][0-9]{4})?-(?:[0-9]{8}\\.)?[0-9]{4}"
+        "(?:[+_-][0-9]{4})?(?![0-9])"));
     QRegularExpressionMatch found = own.match(file_name);
     if (!found.hasMatch())
         found = three_gpp.match(file_name);

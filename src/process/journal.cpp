@@ -38,7 +38,7 @@ int write_journal(ATTRIBUTE *inputfile, const QString &file_name, const FILE_IDE
         fate = "a" + QFile::encodeName(QDir(GL_param.input_path).relativeFilePath(QDir(archive).absolutePath()));
     QByteArray record = fate + '\0' + QFile::encodeName(file_name) + '\0' + '=' + identity.text();
     for (ATTRIBUTE *m = inputfile->child; m; m = m->next) {
-        if (in_place.contains(m->output_name))
+        if (m->output_name.isEmpty() || in_place.contains(m->output_name))
             continue;
         record += '\0' + QFile::encodeName(temporary_name(m->output_name, getpid()).mid(prefix));
         record += '\0' + QFile::encodeName(m->output_name.mid(prefix));
@@ -85,6 +85,13 @@ static bool plain_name(const QByteArray &name)
     return !name.isEmpty() && name != "." && name != ".." && !name.contains('/');
 }
 
+/// An input below the input directory: plain names joined by "/", none leading out of it.
+static bool relative_name(const QByteArray &name)
+{
+    const QList<QByteArray> parts = name.split('/');
+    return std::all_of(parts.begin(), parts.end(), plain_name);
+}
+
 /// Reads the journal of the process tagged tag. Anyone who can write the output directory
 /// can plant one: every name must be a plain file name, every temporary name the one that
 /// process gives its final name, and an archive this run's. Empty, or why it is refused.
@@ -110,8 +117,8 @@ static QString read_journal(const QString &path, const QString &tag, JOURNAL &j)
         return "it is incomplete";
     j.fate = fields[0];
     j.input = fields[1];
-    if (!plain_name(j.input))
-        return "its input is not a plain file name";
+    if (!relative_name(j.input))
+        return "its input is not a file name below the input directory";
     for (int i = 2; i + 1 < fields.size(); i += 2) {
         if (!plain_name(fields[i + 1]) || fields[i] != "." + fields[i + 1] + "." + tag.toUtf8() + ".part")
             return "its output names are not plain file names of this process";
@@ -174,7 +181,7 @@ static bool finish_publication(const QString &journal_path, const QString &tag)
         else if (exists && j.fate == "1")
             delete_file(input);
         else if (exists && !j.archive.isEmpty())
-            move_into(input, j.archive);
+            move_keeping_path(GL_param.input_path, QFile::decodeName(j.input), j.archive);
         elog.log(QString("INFO: finished the interrupted conversion of %1\n").arg(input));
     }
     QFile::remove(journal_path);

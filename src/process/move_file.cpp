@@ -4,6 +4,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "elog.h"
@@ -30,6 +31,34 @@ bool move_into(const QString &path, const QString &directory)
     elog.log(QString("ERROR: could not move file %1 to %2\n").arg(source, directory));
     log_reason(err);
     return false;
+}
+
+/// Creates each folder of relative below directory that is missing; one that is there must
+/// be a directory itself, not a link that could lead the move elsewhere.
+static bool make_folders(const QString &directory, const QString &relative)
+{
+    QString path = directory;
+    for (const QString &folder : relative.split('/', Qt::SkipEmptyParts)) {
+        path = join_path(path, folder);
+        const QByteArray name = QFile::encodeName(path);
+        struct stat st;
+        if (mkdir(name.constData(), 0777) == 0 || (errno == EEXIST && lstat(name.constData(), &st) == 0 && S_ISDIR(st.st_mode)))
+            continue;
+        const int err = errno == EEXIST ? ENOTDIR : errno;
+        elog.log(QString("ERROR: could not create folder %1\n").arg(path));
+        log_reason(err);
+        return false;
+    }
+    return true;
+}
+
+bool move_keeping_path(const QString &root, const QString &relative, const QString &directory)
+{
+    const int slash = relative.lastIndexOf('/');
+    if (slash < 0)
+        return move_into(join_path(root, relative), directory);
+    const QString folders = relative.left(slash);
+    return make_folders(directory, folders) && move_into(join_path(root, relative), join_path(directory, folders));
 }
 
 bool delete_file(const QString &path)

@@ -88,7 +88,7 @@ QString PROCESS_FILE::output_file_name(const MEASUREMENT_PLAN &plan) const
     }
     const QString values[] = {GL_param.file_time.toString(FILENAME_PMS_DATEFORMAT),
                               QString::fromLatin1(plan.granularity_letter), plan.name, GL_param.version,
-                              source_stem(source_name)};
+                              source_stem(base_name)};
     QString file_name = GL_param.file_mask;
     if (mask_names_source(file_name))
         return GL_param.output_path + "/" + fill_positions(file_name, values);
@@ -322,11 +322,27 @@ int PROCESS_FILE::settle_existing(ATTRIBUTE *inputfile)
     return 0;
 }
 
+/// EMPTY_OUTPUTS SKIP: a measurement without records publishes nothing. Its temporary file
+/// goes, and with its name cleared the journal and the publication pass over it.
+void PROCESS_FILE::skip_empty_outputs(ATTRIBUTE *inputfile)
+{
+    if (!GL_param.skip_empty_outputs)
+        return;
+    for (const MEASUREMENT_PLAN &plan : description_of(inputfile).plans) {
+        if (plan.records != 0 || plan.measurement->output_name.isEmpty())
+            continue;
+        const QString temp = temporary_name(plan.measurement->output_name, getpid());
+        output_bytes -= QFileInfo(temp).size();
+        QFile::remove(temp);
+        plan.measurement->output_name.clear();
+    }
+}
+
 int PROCESS_FILE::publish_output_files(ATTRIBUTE *inputfile)
 {
     int published = 0;
     for (ATTRIBUTE *m = inputfile->child; m; m = m->next, ++published) {
-        if (in_place.contains(m->output_name))
+        if (m->output_name.isEmpty() || in_place.contains(m->output_name))
             continue;
         const QByteArray final_name = QFile::encodeName(m->output_name);
         const QByteArray temp = QFile::encodeName(temporary_name(m->output_name, getpid()));
@@ -346,7 +362,7 @@ int PROCESS_FILE::publish_output_files(ATTRIBUTE *inputfile)
     QStringList synced;
     for (ATTRIBUTE *m = inputfile->child; m; m = m->next) {
         const QString directory = QFileInfo(m->output_name).absolutePath();
-        if (synced.contains(directory))
+        if (m->output_name.isEmpty() || synced.contains(directory))
             continue;
         if (!sync_directory(m->output_name)) {
             log_write_failed(m->output_name, errno);

@@ -33,6 +33,7 @@ int PROCESS_FILE::start(QString input_directory, QString file_name)
     elog.debug(3, "CALLED: PROCESS_FILE::start()\n");
     const QString input_name = input_directory + "/" + file_name;
     source_name = file_name;
+    base_name = file_name.mid(file_name.lastIndexOf('/') + 1);
     // A link to a FIFO would block the worker for ever, and a device is no measurement file.
     const int input = open_existing(QFile::encodeName(input_name), true);
     struct stat st;
@@ -44,9 +45,9 @@ int PROCESS_FILE::start(QString input_directory, QString file_name)
         log_reason(err);
     }
 
-    set_file_time(file_name);
+    set_file_time(base_name);
 
-    const int found = find_current_inputfile(file_name);
+    const int found = find_current_inputfile(base_name);
     if (found != 0) {
         elog.log("ERROR: no matching record description for " + input_name + "\n");
         elog.log("ERROR: file cannot be processed\n");
@@ -98,8 +99,8 @@ int PROCESS_FILE::start(QString input_directory, QString file_name)
     const int status = to_database ? load_records(inputfile, input_name, handler.records_made) : finish(inputfile, input_name);
     if (status == exit_status::OK) {
         int outputs = 0;
-        for (ATTRIBUTE *m = inputfile->child; m; m = m->next)
-            ++outputs;
+        for (const MEASUREMENT_PLAN &plan : description_of(inputfile).plans)
+            outputs += to_database ? !GL_param.skip_empty_outputs || plan.records != 0 : !plan.measurement->output_name.isEmpty();
         elog.log(QString(to_database ? "INFO: %1: %2 records loaded into %3 tables\n" : "INFO: %1: %2 records in %3 output files\n")
                      .arg(source_name).arg(handler.records_made).arg(outputs));
         add_to_run_totals(handler.records_made, output_bytes);
@@ -110,21 +111,24 @@ int PROCESS_FILE::start(QString input_directory, QString file_name)
 int PROCESS_FILE::plan(const QString &input_directory, const QString &file_name, QStringList *outputs)
 {
     source_name = file_name;
-    const int found = find_current_inputfile(file_name);
+    base_name = file_name.mid(file_name.lastIndexOf('/') + 1);
+    const int found = find_current_inputfile(base_name);
     if (found != 0) {
         elog.log("ERROR: no matching record description for " + input_directory + "/" + file_name + "\n");
         return found;
     }
-    set_file_time(file_name);
+    set_file_time(base_name);
     ATTRIBUTE *inputfile = GL_param.current_inputfile;
     elog.log(QString("INFO: %1: description \"%2\", stamp %3\n")
                  .arg(file_name, inputfile->text, GL_param.file_time.toString("yyyy-MM-dd hh:mm")));
     if (!has_measurements(inputfile))
         return exit_status::FAILED;
     QStringList own;
+    // Which measurements give records, only the data can tell.
+    const QString unless_empty = GL_param.skip_empty_outputs ? " unless it gets no record" : "";
     for (const MEASUREMENT_PLAN &m : description_of(inputfile).plans) {
         if (!GL_param.database.isEmpty()) {
-            elog.log(QString("INFO: %1: would load table \"%2\"\n").arg(file_name, m.name));
+            elog.log(QString("INFO: %1: would load table \"%2\"%3\n").arg(file_name, m.name, unless_empty));
             continue;
         }
         const QString path = QDir::cleanPath(output_file_name(m));
@@ -135,7 +139,7 @@ int PROCESS_FILE::plan(const QString &input_directory, const QString &file_name,
             return exit_status::FAILED;
         }
         own << path;
-        elog.log(QString("INFO: %1: would write %2\n").arg(file_name, path));
+        elog.log(QString("INFO: %1: would write %2%3\n").arg(file_name, path, unless_empty));
     }
     *outputs = own;
     return exit_status::OK;
@@ -162,6 +166,7 @@ int PROCESS_FILE::finish(ATTRIBUTE *inputfile, const QString &input_name)
         discard_output_files(inputfile, 0);
         return exit_status::FAILED;
     }
+    skip_empty_outputs(inputfile);
     // At debug level 0 the input goes: removed, or moved to the archive.
     const bool remove_input = GL_param.debug_level == 0;
     const QString archive = remove_input ? GL_param.archive_path : QString();
@@ -189,7 +194,7 @@ int PROCESS_FILE::release_input(const QString &input_name)
         log_replaced(source_name);
         return exit_status::OK;
     }
-    if (!archive.isEmpty() && !move_into(input_name, archive))
+    if (!archive.isEmpty() && !move_keeping_path(GL_param.input_path, source_name, archive))
         return exit_status::FAILED;
     if (remove_input && archive.isEmpty() && !delete_file(input_name))
         return exit_status::FAILED;
@@ -226,7 +231,13 @@ int PROCESS_FILE::load_records(ATTRIBUTE *inputfile, const QString &input_name, 
         if (!written)
             return exit_status::FAILED;
     }
-    if (!database->load(load_parts, source_name, input_identity, GL_param.file_time.toString(GL_param.time_format), records))
+    std::vector<LOAD_PART> parts;
+    const std::vector<MEASUREMENT_PLAN> &plans = description_of(inputfile).plans;
+    for (size_t i = 0; i < plans.size(); ++i) {
+        if (!GL_param.skip_empty_outputs || plans[i].records != 0)
+            parts.push_back(load_parts[i]);
+    }
+    if (!database->load(parts, source_name, input_identity, GL_param.file_time.toString(GL_param.time_format), records))
         return exit_status::FAILED;
     return release_input(input_name);
 }

@@ -33,8 +33,10 @@ public:
     /// Removes every temporary file of the input and whatever was already published.
     void discard_output_files(ATTRIBUTE *inputfile, int published);
 
-    /// The input file's name, without its directory.
+    /// The input file's path below the input directory, as messages show it, and its own
+    /// name, which descriptions, stamps and output names take.
     QString source_name;
+    QString base_name;
     /// The input file as it was opened: only that file is removed or archived.
     FILE_IDENTITY input_identity;
     /// The bytes of the output files, once closed.
@@ -52,6 +54,7 @@ private:
     void set_file_time(const QString &file_name);
     int finish(ATTRIBUTE *inputfile, const QString &input_name);
     int settle_existing(ATTRIBUTE *inputfile);
+    void skip_empty_outputs(ATTRIBUTE *inputfile);
     /// Removes the converted input, or moves it to the archive; at a debug level it stays.
     int release_input(const QString &input_name);
     int settle_loaded(const QString &input_name);

@@ -405,6 +405,7 @@ DESCRIPTION &begin_parse(ATTRIBUTE *inputfile)
             need->node->satisfied = false;
         plan.unmet_needs = plan.path_needs.size();
         plan.open_groups = 0;
+        plan.records = 0;
         plan.held.clear();
         plan.held_marks.clear();
         for (PLAN_COLUMN &column : plan.column_list) {

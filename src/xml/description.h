@@ -89,6 +89,8 @@ struct MEASUREMENT_PLAN {
     /// value goes into them.
     std::vector<XML_NAME> group_path;
     int open_groups = 0;
+    /// Records made in this parse.
+    long records = 0;
     std::string held;
     std::vector<std::pair<size_t, const PLAN_COLUMN *>> held_marks;
     /// LISTATTRIBUTE columns: with any, a match writes one record per item.

@@ -362,6 +362,7 @@ int XMLInputHandler::write_output_files(Plan &plan)
             to[-1] = record_separator_byte;
             out.commit(to);
             ++records_made;
+            ++plan.records;
             return finish_record(plan);
         }
         out.commit(to);
@@ -371,6 +372,7 @@ int XMLInputHandler::write_output_files(Plan &plan)
             out.append(i + 1 < plain ? separator : record_separator);
         }
         ++records_made;
+        ++plan.records;
         return finish_record(plan);
     }
     // One record, or with list columns one per item of the longest list (none for empty lists).
@@ -390,6 +392,7 @@ int XMLInputHandler::write_output_files(Plan &plan)
         }
     }
     records_made += long(records);
+    plan.records += long(records);
     // While a group of AT_END columns is open, records are held until it ends.
     const bool hold = plan.open_groups > 0;
     const auto put = [&](const char *data, size_t size) {
