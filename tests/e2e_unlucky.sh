@@ -92,7 +92,7 @@ rm "$CASE/input/.strandor.0of1.lock"
 convert
 printf '1\0../../victim.txt' >"$CASE/output/.strandor.h.0of1.$(cat "$CASE/input/.strandor.0of1.lock").7.journal"
 convert
-expect_run "planted journal" 0 "ERROR: journal $CASE/output/.strandor.h.0of1.$(cat "$CASE/input/.strandor.0of1.lock").7.journal refused: its input is not a plain file name - left in place"
+expect_run "planted journal" 0 "ERROR: journal $CASE/output/.strandor.h.0of1.$(cat "$CASE/input/.strandor.0of1.lock").7.journal refused: its input is not a file name below the input directory - left in place"
 ln -s "$WORK/victim.txt" "$WORK/link.prom"
 mkfifo "$WORK/pipe"
 for m in "$WORK/link.prom" "$WORK/pipe"; do
