@@ -326,10 +326,8 @@ int PROCESS_FILE::settle_existing(ATTRIBUTE *inputfile)
 /// goes, and with its name cleared the journal and the publication pass over it.
 void PROCESS_FILE::skip_empty_outputs(ATTRIBUTE *inputfile)
 {
-    if (!GL_param.skip_empty_outputs)
-        return;
     for (const MEASUREMENT_PLAN &plan : description_of(inputfile).plans) {
-        if (plan.records != 0 || plan.measurement->output_name.isEmpty())
+        if (publishes(plan) || plan.measurement->output_name.isEmpty())
             continue;
         const QString temp = temporary_name(plan.measurement->output_name, getpid());
         output_bytes -= QFileInfo(temp).size();

@@ -32,8 +32,7 @@ int PROCESS_FILE::start(QString input_directory, QString file_name)
 {
     elog.debug(3, "CALLED: PROCESS_FILE::start()\n");
     const QString input_name = input_directory + "/" + file_name;
-    source_name = file_name;
-    base_name = file_name.mid(file_name.lastIndexOf('/') + 1);
+    take_names(file_name);
     // A link to a FIFO would block the worker for ever, and a device is no measurement file.
     const int input = open_existing(QFile::encodeName(input_name), true);
     struct stat st;
@@ -100,7 +99,7 @@ int PROCESS_FILE::start(QString input_directory, QString file_name)
     if (status == exit_status::OK) {
         int outputs = 0;
         for (const MEASUREMENT_PLAN &plan : description_of(inputfile).plans)
-            outputs += to_database ? !GL_param.skip_empty_outputs || plan.records != 0 : !plan.measurement->output_name.isEmpty();
+            outputs += publishes(plan);
         elog.log(QString(to_database ? "INFO: %1: %2 records loaded into %3 tables\n" : "INFO: %1: %2 records in %3 output files\n")
                      .arg(source_name).arg(handler.records_made).arg(outputs));
         add_to_run_totals(handler.records_made, output_bytes);
@@ -110,8 +109,7 @@ int PROCESS_FILE::start(QString input_directory, QString file_name)
 
 int PROCESS_FILE::plan(const QString &input_directory, const QString &file_name, QStringList *outputs)
 {
-    source_name = file_name;
-    base_name = file_name.mid(file_name.lastIndexOf('/') + 1);
+    take_names(file_name);
     const int found = find_current_inputfile(base_name);
     if (found != 0) {
         elog.log("ERROR: no matching record description for " + input_directory + "/" + file_name + "\n");
@@ -143,6 +141,17 @@ int PROCESS_FILE::plan(const QString &input_directory, const QString &file_name,
     }
     *outputs = own;
     return exit_status::OK;
+}
+
+void PROCESS_FILE::take_names(const QString &file_name)
+{
+    source_name = file_name;
+    base_name = file_name.mid(file_name.lastIndexOf('/') + 1);
+}
+
+bool PROCESS_FILE::publishes(const MEASUREMENT_PLAN &plan)
+{
+    return !GL_param.skip_empty_outputs || plan.records != 0;
 }
 
 void PROCESS_FILE::set_file_time(const QString &file_name)
@@ -234,7 +243,7 @@ int PROCESS_FILE::load_records(ATTRIBUTE *inputfile, const QString &input_name, 
     std::vector<LOAD_PART> parts;
     const std::vector<MEASUREMENT_PLAN> &plans = description_of(inputfile).plans;
     for (size_t i = 0; i < plans.size(); ++i) {
-        if (!GL_param.skip_empty_outputs || plans[i].records != 0)
+        if (publishes(plans[i]))
             parts.push_back(load_parts[i]);
     }
     if (!database->load(parts, source_name, input_identity, GL_param.file_time.toString(GL_param.time_format), records))

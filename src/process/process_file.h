@@ -55,6 +55,10 @@ private:
     int finish(ATTRIBUTE *inputfile, const QString &input_name);
     int settle_existing(ATTRIBUTE *inputfile);
     void skip_empty_outputs(ATTRIBUTE *inputfile);
+    void take_names(const QString &file_name);
+    /// Whether the measurement's records are published (EMPTY_OUTPUTS SKIP passes over
+    /// one that made none).
+    static bool publishes(const MEASUREMENT_PLAN &plan);
     /// Removes the converted input, or moves it to the archive; at a debug level it stays.
     int release_input(const QString &input_name);
     int settle_loaded(const QString &input_name);
