@@ -26,7 +26,7 @@ void ATTRIBUTE::clear_result()
 {
     elog.debug(3, "CALLED: ATTRIBUTE::clear_result()\n");
     for (ATTRIBUTE *n = this; n; n = n->next) {
-        if (n->type == tok::COLUMNS) {
+        if (n->type == TOK_COLUMNS) {
             for (ATTRIBUTE *col = n->child; col; col = col->next)
                 col->result.clear();
         }
@@ -38,9 +38,9 @@ void ATTRIBUTE::clear_result()
 static QString granularity_line(int sub_type)
 {
     switch (sub_type) {
-    case tok::H24: return "GRANULARITY: H24\n";
-    case tok::MIN15: return "GRANULARITY: MIN15\n";
-    case tok::EVENT: return "GRANULARITY: EVENT\n";
+    case TOK_H24: return "GRANULARITY: H24\n";
+    case TOK_MIN15: return "GRANULARITY: MIN15\n";
+    case TOK_EVENT: return "GRANULARITY: EVENT\n";
     default: return "ERROR: undefined subtype for GRANULARITY\n";
     }
 }
@@ -66,17 +66,17 @@ static QString dump_line(const ATTRIBUTE *n)
     if (const COLUMN_KIND *kind = column_kind(n->type, n->sub_type))
         return column_line(*kind, n);
     switch (n->type) {
-    case tok::INPUTFILE: return QString("INPUTFILE = %1\n").arg(n->text);
-    case tok::MEASUREMENT: return "MEASUREMENT\n";
-    case tok::MEASUREMENTNAME: return QString("MEASUREMENTNAME = %1\n").arg(n->text);
-    case tok::GRANULARITY: return granularity_line(n->sub_type);
-    case tok::MATCH: return "MATCH\n";
-    case tok::NEEDS: return "NEEDS\n";
-    case tok::VOID: return "VOID\n";
-    case tok::POINTER: return QString("POINTER = %1\n").arg(n->text);
-    case tok::COLUMNS: return "COLUMNS\n";
-    case tok::ATTRIBUTE_CONVERT: return "ERROR: undefined subtype for ATTRIBUTE_CONVERT\n";
-    case tok::LOOKUP: return QString("LOOKUP ( POINTER, \"%1\" )\n").arg(n->argument);
+    case TOK_INPUTFILE: return QString("INPUTFILE = %1\n").arg(n->text);
+    case TOK_MEASUREMENT: return "MEASUREMENT\n";
+    case TOK_MEASUREMENTNAME: return QString("MEASUREMENTNAME = %1\n").arg(n->text);
+    case TOK_GRANULARITY: return granularity_line(n->sub_type);
+    case TOK_MATCH: return "MATCH\n";
+    case TOK_NEEDS: return "NEEDS\n";
+    case TOK_VOID: return "VOID\n";
+    case TOK_POINTER: return QString("POINTER = %1\n").arg(n->text);
+    case TOK_COLUMNS: return "COLUMNS\n";
+    case TOK_ATTRIBUTE_CONVERT: return "ERROR: undefined subtype for ATTRIBUTE_CONVERT\n";
+    case TOK_LOOKUP: return QString("LOOKUP ( POINTER, \"%1\" )\n").arg(n->argument);
     default: return QString("undefined ATTRIBUTE type = %1\n").arg(n->type);
     }
 }

@@ -4,7 +4,7 @@
 #include <QByteArray>
 #include <QString>
 
-#include "type_codes.h"
+#include "config_parser.hpp"
 #include "value.h"
 
 class DATA_FILE;

@@ -43,6 +43,9 @@ class ATTRIBUTE;
 %token ATTRIBUTE_ARG 290 "ARGATTRIBUTE"
 %token LISTATTRIBUTE 291 LISTINDEX 292 MAPATTRIBUTE 293
 %token ABSENT_VALUES 295 KEEP 296 EMPTY 297 AT_END 298
+// Not a token of the language: the look-up half of a MAPATTRIBUTE, the last child of its
+// node. The tree carries the parser's codes as node types.
+%token LOOKUP 294 "look-up path"
 %token OUTPUT_FORMAT 299 TEXT 300 TSV 301 CSV 302 COMPRESSION_LEVEL 303 EMPTY_OUTPUTS 304 SKIP 305
 
 %type <node> inputfile_list inputfile measurement_list measurement measurement_items
@@ -84,7 +87,7 @@ inputfile_list: %empty                     { $$ = nullptr; }
 
 // The line of the pattern, before the block moves the scanner on.
 inputfile: INPUTFILE QUOTED_STRING { $<number>$ = GL_param.line_number; } '{' measurement_list '}'
-    { $$ = new_node(tok::INPUTFILE, unquote($2), $5); $$->line = $<number>3; }
+    { $$ = new_node(TOK_INPUTFILE, unquote($2), $5); $$->line = $<number>3; }
     ;
 
 measurement_list: %empty                   { $$ = nullptr; }
@@ -92,7 +95,7 @@ measurement_list: %empty                   { $$ = nullptr; }
     ;
 
 measurement: GENERATES MEASUREMENT '{' measurement_items '}'
-    { $$ = new_node(tok::MEASUREMENT, $4); }
+    { $$ = new_node(TOK_MEASUREMENT, $4); }
     ;
 
 measurement_items: %empty                  { $$ = nullptr; }
@@ -100,21 +103,21 @@ measurement_items: %empty                  { $$ = nullptr; }
     ;
 
 measurement_item: MEASUREMENTNAME QUOTED_STRING
-        { $$ = new_node(tok::MEASUREMENTNAME, unquote($2)); }
-    | GRANULARITY H24       { $$ = new_node(tok::GRANULARITY, tok::H24, QString(), QString(), nullptr); }
-    | GRANULARITY MIN15     { $$ = new_node(tok::GRANULARITY, tok::MIN15, QString(), QString(), nullptr); }
-    | GRANULARITY EVENT     { $$ = new_node(tok::GRANULARITY, tok::EVENT, QString(), QString(), nullptr); }
-    | MATCH '{' match_items '}'     { $$ = new_node(tok::MATCH, $3); }
-    | COLUMNS '{' column_items '}'  { $$ = new_node(tok::COLUMNS, $3); }
+        { $$ = new_node(TOK_MEASUREMENTNAME, unquote($2)); }
+    | GRANULARITY H24       { $$ = new_node(TOK_GRANULARITY, TOK_H24, QString(), QString(), nullptr); }
+    | GRANULARITY MIN15     { $$ = new_node(TOK_GRANULARITY, TOK_MIN15, QString(), QString(), nullptr); }
+    | GRANULARITY EVENT     { $$ = new_node(TOK_GRANULARITY, TOK_EVENT, QString(), QString(), nullptr); }
+    | MATCH '{' match_items '}'     { $$ = new_node(TOK_MATCH, $3); }
+    | COLUMNS '{' column_items '}'  { $$ = new_node(TOK_COLUMNS, $3); }
     ;
 
 match_items: %empty                        { $$ = nullptr; }
     | match_items match_item               { $$ = append($1, $2); }
     ;
 
-match_item: NEEDS pointer_path             { $$ = new_node(tok::NEEDS, $2); }
-    | AND NEEDS pointer_path               { $$ = new_node(tok::NEEDS, $3); }
-    | VOID                                 { $$ = new_node(tok::VOID); }
+match_item: NEEDS pointer_path             { $$ = new_node(TOK_NEEDS, $2); }
+    | AND NEEDS pointer_path               { $$ = new_node(TOK_NEEDS, $3); }
+    | VOID                                 { $$ = new_node(TOK_VOID); }
     ;
 
 pointer_path: %empty                       { $$ = nullptr; }
@@ -122,7 +125,7 @@ pointer_path: %empty                       { $$ = nullptr; }
     | pointer_path POINTER pointer_elem    { $$ = append($1, $3); }
     ;
 
-pointer_elem: QUOTED_STRING                { $$ = new_node(tok::POINTER, unquote($1)); }
+pointer_elem: QUOTED_STRING                { $$ = new_node(TOK_POINTER, unquote($1)); }
     ;
 
 column_items: %empty                       { $$ = nullptr; }
@@ -131,31 +134,31 @@ column_items: %empty                       { $$ = nullptr; }
     ;
 
 column_item: UTC_FILESTAMP QUOTED_STRING
-        { $$ = new_node(tok::UTC_FILESTAMP, unquote($2)); }
+        { $$ = new_node(TOK_UTC_FILESTAMP, unquote($2)); }
     | ATTRIBUTE_CONVERT MS_TO_UTC '(' pointer_path ')' QUOTED_STRING
-        { $$ = new_node(tok::ATTRIBUTE_CONVERT, tok::MS_TO_UTC, unquote($6), QString(), $4); }
+        { $$ = new_node(TOK_ATTRIBUTE_CONVERT, TOK_MS_TO_UTC, unquote($6), QString(), $4); }
     | ATTRIBUTE_CONVERT MS_TO_LOCAL '(' pointer_path ')' QUOTED_STRING
-        { $$ = new_node(tok::ATTRIBUTE_CONVERT, tok::MS_TO_LOCAL, unquote($6), QString(), $4); }
+        { $$ = new_node(TOK_ATTRIBUTE_CONVERT, TOK_MS_TO_LOCAL, unquote($6), QString(), $4); }
     | ATTRIBUTE_CONVERT STRING_TO_LOCAL '(' pointer_path ',' QUOTED_STRING ')' QUOTED_STRING
-        { $$ = new_node(tok::ATTRIBUTE_CONVERT, tok::STRING_TO_LOCAL, unquote($8), unquote($6), $4); }
+        { $$ = new_node(TOK_ATTRIBUTE_CONVERT, TOK_STRING_TO_LOCAL, unquote($8), unquote($6), $4); }
     | ATTRIBUTE_CONVERT STRING_TO_UTC '(' pointer_path ',' QUOTED_STRING ')' QUOTED_STRING
-        { $$ = new_node(tok::ATTRIBUTE_CONVERT, tok::STRING_TO_UTC, unquote($8), unquote($6), $4); }
+        { $$ = new_node(TOK_ATTRIBUTE_CONVERT, TOK_STRING_TO_UTC, unquote($8), unquote($6), $4); }
     | ATTRIBUTE '(' pointer_path ')' QUOTED_STRING
-        { $$ = new_node(tok::ATTRIBUTE, unquote($5), $3); }
+        { $$ = new_node(TOK_ATTRIBUTE, unquote($5), $3); }
     | ATTRIBUTE_BOOL '(' pointer_path ',' QUOTED_STRING ')' QUOTED_STRING
-        { $$ = new_node(tok::ATTRIBUTE_BOOL, 0, unquote($7), unquote($5), $3); }
+        { $$ = new_node(TOK_ATTRIBUTE_BOOL, 0, unquote($7), unquote($5), $3); }
     | ATTRIBUTE_REGEXP '(' pointer_path ',' QUOTED_STRING ')' QUOTED_STRING
-        { $$ = new_node(tok::ATTRIBUTE_REGEXP, 0, unquote($7), unquote($5), $3); }
+        { $$ = new_node(TOK_ATTRIBUTE_REGEXP, 0, unquote($7), unquote($5), $3); }
     | ATTRIBUTE_ARG '(' pointer_path ',' QUOTED_STRING ')' QUOTED_STRING
-        { $$ = new_node(tok::ATTRIBUTE_ARG, 0, unquote($7), unquote($5), $3); }
+        { $$ = new_node(TOK_ATTRIBUTE_ARG, 0, unquote($7), unquote($5), $3); }
     | LISTATTRIBUTE '(' pointer_path ')' QUOTED_STRING
-        { $$ = new_node(tok::LISTATTRIBUTE, unquote($5), $3); }
+        { $$ = new_node(TOK_LISTATTRIBUTE, unquote($5), $3); }
     | LISTINDEX QUOTED_STRING
-        { $$ = new_node(tok::LISTINDEX, unquote($2)); }
+        { $$ = new_node(TOK_LISTINDEX, unquote($2)); }
     // The entry path's nodes, then a LOOKUP node that holds the look-up path.
     | MAPATTRIBUTE '(' pointer_path ',' QUOTED_STRING ')' '(' pointer_path ',' QUOTED_STRING ')' QUOTED_STRING
-        { $$ = new_node(tok::MAPATTRIBUTE, 0, unquote($12), unquote($5),
-                        append($3, new_node(tok::LOOKUP, 0, QString(), unquote($10), $8))); }
+        { $$ = new_node(TOK_MAPATTRIBUTE, 0, unquote($12), unquote($5),
+                        append($3, new_node(TOK_LOOKUP, 0, QString(), unquote($10), $8))); }
     ;
 
 %%
@@ -298,21 +301,6 @@ int parse_configuration(FILE *input)
         fclose(copy);
     return result;
 }
-
-// The tree carries the codes of type_codes.h; they must be the parser's own.
-#define SAME_CODE(name) static_assert(int(tok::name) == int(TOK_##name), "token code of " #name);
-SAME_CODE(QUOTED_STRING) SAME_CODE(IDENTIFIER) SAME_CODE(INTEGER) SAME_CODE(GLOBALS)
-SAME_CODE(VERSION) SAME_CODE(FILE_MASK) SAME_CODE(TIME_FORMAT) SAME_CODE(COLUMN_SEPARATOR)
-SAME_CODE(HEADER_SIZE_MAX) SAME_CODE(INPUTFILE) SAME_CODE(GENERATES) SAME_CODE(MEASUREMENT)
-SAME_CODE(MEASUREMENTNAME) SAME_CODE(GRANULARITY) SAME_CODE(H24) SAME_CODE(MIN15) SAME_CODE(EVENT)
-SAME_CODE(MATCH) SAME_CODE(AND) SAME_CODE(NEEDS) SAME_CODE(VOID) SAME_CODE(POINTER)
-SAME_CODE(COLUMNS) SAME_CODE(ATTRIBUTE) SAME_CODE(ATTRIBUTE_BOOL) SAME_CODE(ATTRIBUTE_CONVERT)
-SAME_CODE(ATTRIBUTE_REGEXP) SAME_CODE(UTC_FILESTAMP) SAME_CODE(MS_TO_UTC) SAME_CODE(MS_TO_LOCAL)
-SAME_CODE(STRING_TO_LOCAL) SAME_CODE(STRING_TO_UTC) SAME_CODE(ATTRIBUTE_ARG)
-SAME_CODE(LISTATTRIBUTE) SAME_CODE(LISTINDEX) SAME_CODE(MAPATTRIBUTE)
-SAME_CODE(ABSENT_VALUES) SAME_CODE(KEEP) SAME_CODE(EMPTY) SAME_CODE(AT_END)
-SAME_CODE(OUTPUT_FORMAT) SAME_CODE(TEXT) SAME_CODE(TSV) SAME_CODE(CSV) SAME_CODE(COMPRESSION_LEVEL)
-SAME_CODE(EMPTY_OUTPUTS) SAME_CODE(SKIP)
 
 // Every column keyword of the grammar has its row in the table of kinds, and every row's
 // token is a column keyword of the grammar.

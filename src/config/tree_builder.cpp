@@ -8,7 +8,7 @@
 #include "elog.h"
 #include "gl_param.h"
 #include "global_parser.h"
-#include "type_codes.h"
+#include "config_parser.hpp"
 #include "column_kinds.h"
 #include "data_file.h"
 
@@ -91,20 +91,20 @@ static bool pattern_valid(const QString &pattern, int line)
 static bool at_end_valid(const ATTRIBUTE *col, QString *group)
 {
     const ATTRIBUTE *path = col->child;
-    if (col->type == tok::MAPATTRIBUTE) { // its value comes with the look-up
-        while (path && path->type != tok::LOOKUP)
+    if (col->type == TOK_MAPATTRIBUTE) { // its value comes with the look-up
+        while (path && path->type != TOK_LOOKUP)
             path = path->next;
         path = path ? path->child : nullptr;
     }
     const COLUMN_KIND *kind = column_kind(col->type, col->sub_type);
     QString fault;
-    if (!kind || !kind->has_path || col->type == tok::LISTATTRIBUTE) {
+    if (!kind || !kind->has_path || col->type == TOK_LISTATTRIBUTE) {
         fault = "only a column with an element path, and no LISTATTRIBUTE, can be AT_END";
-    } else if (!path || !path->next || path->type != tok::POINTER) {
+    } else if (!path || !path->next || path->type != TOK_POINTER) {
         fault = "its path needs two steps or more: the group whose end it waits for, and its element";
     } else {
         const ATTRIBUTE *last = path;
-        while (last->next && last->next->type == tok::POINTER)
+        while (last->next && last->next->type == TOK_POINTER)
             last = last->next;
         QString own;
         for (const ATTRIBUTE *n = path; n != last; n = n->next)
@@ -128,8 +128,8 @@ bool configuration_sound(const ATTRIBUTE *root)
         for (const ATTRIBUTE *m = inputfile->child; m; m = m->next) {
             QString group;
             for (const ATTRIBUTE *columns = m->child; columns; columns = columns->next) {
-                for (const ATTRIBUTE *col = columns->type == tok::COLUMNS ? columns->child : nullptr; col; col = col->next) {
-                    if (col->type == tok::ATTRIBUTE_REGEXP)
+                for (const ATTRIBUTE *col = columns->type == TOK_COLUMNS ? columns->child : nullptr; col; col = col->next) {
+                    if (col->type == TOK_ATTRIBUTE_REGEXP)
                         sound = pattern_valid(col->argument, col->line) && sound;
                     if (col->at_end)
                         sound = at_end_valid(col, &group) && sound;

@@ -156,7 +156,7 @@ static int prepare_match(const MEASUREMENT_PLAN &plan)
 // and leave nothing in its place.
 bool PROCESS_FILE::has_measurements(const ATTRIBUTE *inputfile)
 {
-    if (inputfile->child && inputfile->child->type == tok::MEASUREMENT)
+    if (inputfile->child && inputfile->child->type == TOK_MEASUREMENT)
         return true;
     elog.log("ERROR: MEASUREMENT expected\n");
     return false;
@@ -238,7 +238,7 @@ int PROCESS_FILE::close_output_files(ATTRIBUTE *inputfile)
 {
     elog.debug(3, "CALLED: PROCESS_FILE::close_output_files()\n");
     for (ATTRIBUTE *m = inputfile->child; m; m = m->next) {
-        if (m->type != tok::MEASUREMENT) {
+        if (m->type != TOK_MEASUREMENT) {
             elog.log("ERROR: MEASUREMENT expected\n");
             return 1;
         }
@@ -375,7 +375,7 @@ int PROCESS_FILE::publish_output_files(ATTRIBUTE *inputfile)
 void PROCESS_FILE::discard_output_files(ATTRIBUTE *inputfile, int published)
 {
     int index = 0;
-    for (ATTRIBUTE *m = inputfile->child; m && m->type == tok::MEASUREMENT; m = m->next, ++index) {
+    for (ATTRIBUTE *m = inputfile->child; m && m->type == TOK_MEASUREMENT; m = m->next, ++index) {
         delete m->file;
         m->file = nullptr;
         if (m->output_name.isEmpty())

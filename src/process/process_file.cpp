@@ -229,7 +229,7 @@ int PROCESS_FILE::settle_loaded(const QString &input_name)
 /// input goes only once that has been committed.
 int PROCESS_FILE::load_records(ATTRIBUTE *inputfile, const QString &input_name, long long records)
 {
-    for (ATTRIBUTE *m = inputfile->child; m && m->type == tok::MEASUREMENT; m = m->next) {
+    for (ATTRIBUTE *m = inputfile->child; m && m->type == TOK_MEASUREMENT; m = m->next) {
         // Unnamed files that end with the process: nothing to sync.
         const bool written = m->file->finish(false);
         output_bytes += m->file->size();
@@ -255,7 +255,7 @@ int PROCESS_FILE::find_current_inputfile(QString file_name)
 {
     elog.debug(3, "CALLED: PROCESS_FILE::set_current_measurement()\n");
     for (ATTRIBUTE *n = GL_param.description_root; n; n = n->next) {
-        if (n->type != tok::INPUTFILE) {
+        if (n->type != TOK_INPUTFILE) {
             elog.log("ERROR: expected token INPUTFILE\n");
             return exit_status::FAILED;
         }

@@ -36,7 +36,7 @@ const void *position_name()
 static std::vector<XML_NAME> resolve_path(const ATTRIBUTE *node)
 {
     std::vector<XML_NAME> path;
-    for (; node && node->type != tok::LOOKUP; node = node->next) {
+    for (; node && node->type != TOK_LOOKUP; node = node->next) {
         // Names are written as qualified names: the prefix goes up to the first colon.
         const QByteArray name = node->text.toUtf8();
         const int colon = name.indexOf(':');
@@ -57,7 +57,7 @@ static const char *path_fault(const ATTRIBUTE *column)
 {
     if (!column->child)
         return "ERROR: POINTER subelement expected\n";
-    if (column->child->type != tok::POINTER)
+    if (column->child->type != TOK_POINTER)
         return "ERROR: type not POINTER\n";
     return nullptr;
 }
@@ -65,7 +65,7 @@ static const char *path_fault(const ATTRIBUTE *column)
 /// A look-up column has both its paths: the entry path, then a LOOKUP node with its own.
 static const char *map_fault(const ATTRIBUTE *column, const ATTRIBUTE *lookup)
 {
-    if (!column->child || column->child->type == tok::LOOKUP || !lookup)
+    if (!column->child || column->child->type == TOK_LOOKUP || !lookup)
         return "ERROR: POINTER subelement expected\n";
     const char *fault = path_fault(column);
     return fault ? fault : path_fault(lookup);
@@ -82,12 +82,12 @@ static PLAN_COLUMN compile_column(ATTRIBUTE *col)
         column.parent_path.assign(column.path.begin(), column.path.end() - 1);
     if (column.kind->has_path)
         column.path_fault = path_fault(col);
-    if (col->type == tok::ATTRIBUTE_ARG || col->type == tok::MAPATTRIBUTE)
+    if (col->type == TOK_ATTRIBUTE_ARG || col->type == TOK_MAPATTRIBUTE)
         column.attribute = intern_name(column.argument);
-    if (col->type == tok::MAPATTRIBUTE) {
+    if (col->type == TOK_MAPATTRIBUTE) {
         ATTRIBUTE *lookup = nullptr;
         for (ATTRIBUTE *n = col->child; n; n = n->next)
-            lookup = n->type == tok::LOOKUP ? n : lookup;
+            lookup = n->type == TOK_LOOKUP ? n : lookup;
         column.path_fault = map_fault(col, lookup);
         if (lookup) {
             column.lookup_path = resolve_path(lookup->child);
@@ -103,9 +103,9 @@ static PLAN_COLUMN compile_column(ATTRIBUTE *col)
 static const char *granularity_letter(int sub_type)
 {
     switch (sub_type) {
-    case tok::H24: return "D";
-    case tok::MIN15: return "Q";
-    case tok::EVENT: return "E";
+    case TOK_H24: return "D";
+    case TOK_MIN15: return "Q";
+    case TOK_EVENT: return "E";
     default: return nullptr;
     }
 }
@@ -114,13 +114,13 @@ static const char *granularity_letter(int sub_type)
 static void compile_naming(MEASUREMENT_PLAN &plan)
 {
     ATTRIBUTE *m = plan.measurement;
-    ATTRIBUTE *name = m->child ? m->child->find(tok::MEASUREMENTNAME) : nullptr;
+    ATTRIBUTE *name = m->child ? m->child->find(TOK_MEASUREMENTNAME) : nullptr;
     if (!name) {
         plan.naming_fault = "ERROR: no MEASUREMENTNAME specified\n";
         return;
     }
     plan.name = name->text;
-    ATTRIBUTE *granularity = m->child->find(tok::GRANULARITY);
+    ATTRIBUTE *granularity = m->child->find(TOK_GRANULARITY);
     if (!granularity) {
         plan.naming_fault = QString("ERROR: no GRANULARITY in MEASUREMENT %1 specified!\n").arg(name->text);
         return;
@@ -149,7 +149,7 @@ static void compile_header(MEASUREMENT_PLAN &plan)
     FIELD_FORMAT format(GL_param.output_format, separator.isEmpty() ? 0 : separator[0]);
     QByteArray header;
     for (ATTRIBUTE *col = plan.columns->child; col; col = col->next) {
-        if (col->type == tok::ATTRIBUTE_REGEXP) {
+        if (col->type == TOK_ATTRIBUTE_REGEXP) {
             if (!col->regexp)
                 col->regexp = new QRegExp(col->argument, Qt::CaseSensitive, QRegExp::RegExp);
         } else if (!is_column_type(col->type)) {
@@ -180,7 +180,7 @@ static void compile_match(MEASUREMENT_PLAN &plan)
     else if (!plan.match->child)
         plan.match_fault = "ERROR: VOID or NEEDS subelement expected\n";
     for (ATTRIBUTE *n = plan.match ? plan.match->child : nullptr; n; n = n->next) {
-        if (n->type == tok::NEEDS)
+        if (n->type == TOK_NEEDS)
             n->pointer_count = count_nodes(n->child);
     }
 }
@@ -190,7 +190,7 @@ static QStringList long_names(const ATTRIBUTE *m)
 {
     QStringList names;
     for (const ATTRIBUTE *columns = m->child; columns; columns = columns->next)
-        for (const ATTRIBUTE *col = columns->type == tok::COLUMNS ? columns->child : nullptr; col; col = col->next)
+        for (const ATTRIBUTE *col = columns->type == TOK_COLUMNS ? columns->child : nullptr; col; col = col->next)
             if (col->text.size() > GL_param.max_header_size)
                 names << col->text;
     return names;
@@ -200,7 +200,7 @@ static QStringList long_names(const ATTRIBUTE *m)
 static std::vector<const void *> start_names(const PLAN_COLUMN &column)
 {
     std::vector<const void *> names;
-    const bool map = column.node->type == tok::MAPATTRIBUTE;
+    const bool map = column.node->type == TOK_MAPATTRIBUTE;
     for (const std::vector<XML_NAME> *path : {map ? &column.parent_path : &column.path, &column.path, &column.lookup_path}) {
         if (!path->empty() && std::find(names.begin(), names.end(), path->back().local) == names.end())
             names.push_back(path->back().local);
@@ -243,12 +243,12 @@ static void index_elements(DESCRIPTION &description)
             if (!need.path.empty())
                 plan.path_needs.push_back(&need);
         }
-        plan.writes_at_every_end = plan.path_needs.empty() || plan.needs.front().node->type == tok::VOID;
+        plan.writes_at_every_end = plan.path_needs.empty() || plan.needs.front().node->type == TOK_VOID;
         if (plan.writes_at_every_end)
             plan.path_needs.clear();
         if (GL_param.empty_absent_values) {
             for (PLAN_COLUMN &column : plan.column_list) {
-                if (!column.kind->has_path || column.path_fault || column.node->type == tok::MAPATTRIBUTE)
+                if (!column.kind->has_path || column.path_fault || column.node->type == TOK_MAPATTRIBUTE)
                     continue;
                 for (const std::vector<XML_NAME> *path : {&column.path, &column.parent_path}) {
                     if (!path->empty())
@@ -327,15 +327,15 @@ static std::unique_ptr<DESCRIPTION> compile(ATTRIBUTE *inputfile)
     for (ATTRIBUTE *m = inputfile->child; m; m = m->next) {
         MEASUREMENT_PLAN plan;
         plan.measurement = m;
-        if (m->type == tok::MEASUREMENT) {
-            plan.columns = m->find(tok::COLUMNS);
-            plan.match = m->find(tok::MATCH);
+        if (m->type == TOK_MEASUREMENT) {
+            plan.columns = m->find(TOK_COLUMNS);
+            plan.match = m->find(TOK_MATCH);
         }
         for (ATTRIBUTE *col = plan.columns ? plan.columns->child : nullptr; col; col = col->next)
             plan.column_list.push_back(compile_column(col));
         for (ATTRIBUTE *n = plan.match ? plan.match->child : nullptr; n; n = n->next)
             plan.needs.push_back(PLAN_NEED{n, resolve_path(n->child)});
-        if (m->type == tok::MEASUREMENT) {
+        if (m->type == TOK_MEASUREMENT) {
             compile_naming(plan);
             compile_header(plan);
             compile_match(plan);
@@ -353,7 +353,7 @@ static std::unique_ptr<DESCRIPTION> compile(ATTRIBUTE *inputfile)
             if (column.kind->field == FIELD::LIST_ITEM)
                 plan.list_columns.push_back(&column);
             if (column.node->at_end && plan.group_path.empty() && !column.path_fault) {
-                const std::vector<XML_NAME> &own = column.node->type == tok::MAPATTRIBUTE ? column.lookup_path : column.path;
+                const std::vector<XML_NAME> &own = column.node->type == TOK_MAPATTRIBUTE ? column.lookup_path : column.path;
                 plan.group_path.assign(own.begin(), own.end() - 1);
             }
             if (column.kind->field == FIELD::VALUE)

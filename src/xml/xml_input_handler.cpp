@@ -103,7 +103,7 @@ void XMLInputHandler::count_position(const ELEMENT_ACTIONS &actions)
 bool XMLInputHandler::starts_without_fault(const AttributeView &atts)
 {
     for (const Column *column : description->faulty_start_columns) {
-        if (column->node->type == tok::MAPATTRIBUTE || atts.count != 0) {
+        if (column->node->type == TOK_MAPATTRIBUTE || atts.count != 0) {
             elog.log(column->path_fault);
             return false;
         }
@@ -123,7 +123,7 @@ bool XMLInputHandler::attribute_value(const void *name, const AttributeView &att
 
 void XMLInputHandler::take_attribute(Column &column, const AttributeView &atts)
 {
-    if (column.node->type == tok::MAPATTRIBUTE) {
+    if (column.node->type == TOK_MAPATTRIBUTE) {
         start_map(column, atts);
         return;
     }
@@ -219,24 +219,24 @@ void XMLInputHandler::evaluate_column(Column &column)
 {
     ATTRIBUTE *col = column.node;
     switch (col->type) {
-    case tok::ATTRIBUTE:
+    case TOK_ATTRIBUTE:
         col->result.assign(character_buffer.data(), character_buffer.size());
         break;
-    case tok::ATTRIBUTE_BOOL:
+    case TOK_ATTRIBUTE_BOOL:
         col->result.assign(
             character_buffer == std::string_view(column.argument.constData(), size_t(column.argument.size())) ? "1" : "0",
             1);
         break;
-    case tok::ATTRIBUTE_CONVERT:
+    case TOK_ATTRIBUTE_CONVERT:
         convert_column(col);
         break;
-    case tok::ATTRIBUTE_REGEXP:
+    case TOK_ATTRIBUTE_REGEXP:
         regexp_column(col);
         break;
-    case tok::LISTATTRIBUTE:
+    case TOK_LISTATTRIBUTE:
         split_list(column);
         break;
-    case tok::MAPATTRIBUTE:
+    case TOK_MAPATTRIBUTE:
         // An entry's end stores its text under the key its start named.
         if (column.key_pending) {
             column.table.store(column.pending_key.constData(), column.pending_key.size(), character_buffer.data(),
@@ -252,15 +252,15 @@ void XMLInputHandler::convert_column(ATTRIBUTE *column)
     const QString text = QString::fromUtf8(character_buffer.data(), int(character_buffer.size()));
     QDateTime time;
     switch (column->sub_type) {
-    case tok::MS_TO_UTC:
-    case tok::MS_TO_LOCAL:
+    case TOK_MS_TO_UTC:
+    case TOK_MS_TO_LOCAL:
         time.setMSecsSinceEpoch(text.toLongLong(nullptr, 10));
-        time = time.toTimeSpec(column->sub_type == tok::MS_TO_UTC ? Qt::UTC : Qt::LocalTime);
+        time = time.toTimeSpec(column->sub_type == TOK_MS_TO_UTC ? Qt::UTC : Qt::LocalTime);
         break;
-    case tok::STRING_TO_LOCAL:
-    case tok::STRING_TO_UTC:
+    case TOK_STRING_TO_LOCAL:
+    case TOK_STRING_TO_UTC:
         time = QDateTime::fromString(text, column->argument);
-        time = time.toTimeSpec(column->sub_type == tok::STRING_TO_UTC ? Qt::UTC : Qt::LocalTime);
+        time = time.toTimeSpec(column->sub_type == TOK_STRING_TO_UTC ? Qt::UTC : Qt::LocalTime);
         break;
     default:
         elog.log("ERROR: unexpected sub_type in XMLInputHandler::endElement()\n");
