@@ -69,17 +69,6 @@ void remove_journal()
     QFile::remove(journal_name(getpid()));
 }
 
-/// What a journal asks for, once every name in it has been checked.
-struct JOURNAL {
-    QByteArray fate;
-    QByteArray input;
-    bool has_identity = false;
-    FILE_IDENTITY identity;
-    /// The temporary and the final name of each output file, in the output directory.
-    QList<QPair<QByteArray, QByteArray>> outputs;
-    QString archive;
-};
-
 static bool plain_name(const QByteArray &name)
 {
     return !name.isEmpty() && name != "." && name != ".." && !name.contains('/');
@@ -92,10 +81,7 @@ static bool relative_name(const QByteArray &name)
     return std::all_of(parts.begin(), parts.end(), plain_name);
 }
 
-/// Reads the journal of the process tagged tag. Anyone who can write the output directory
-/// can plant one: every name must be a plain file name, every temporary name the one that
-/// process gives its final name, and an archive this run's. Empty, or why it is refused.
-static QString read_journal(const QString &path, const QString &tag, JOURNAL &j)
+QString read_journal(const QString &path, const QString &tag, JOURNAL &j)
 {
     static const qint64 MAX_SIZE = 1 << 20;
     const int fd = open_existing(QFile::encodeName(path));

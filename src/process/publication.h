@@ -3,10 +3,13 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QList>
+#include <QPair>
 #include <QStringList>
 
+#include "safe_open.h"
+
 class ATTRIBUTE;
-struct FILE_IDENTITY;
 
 // Output is written under hidden temporary names and published by a rename that never
 // replaces a file, with a journal that lets the next run finish a publication that a
@@ -31,6 +34,22 @@ void log_replaced(const QString &file_name);
 int write_journal(ATTRIBUTE *inputfile, const QString &file_name, const FILE_IDENTITY &identity,
                   bool remove_input, const QString &archive, const QStringList &in_place);
 void remove_journal();
+
+/// What a journal asks for, once every name in it has been checked.
+struct JOURNAL {
+    QByteArray fate;
+    QByteArray input;
+    bool has_identity = false;
+    FILE_IDENTITY identity;
+    /// The temporary and the final name of each output file, in the output directory.
+    QList<QPair<QByteArray, QByteArray>> outputs;
+    QString archive;
+};
+
+/// Reads the journal of the process tagged tag. Anyone who can write the output directory
+/// can plant one: every name must be a plain file name, every temporary name the one that
+/// process gives its final name, and an archive this run's. Empty, or why it is refused.
+QString read_journal(const QString &path, const QString &tag, JOURNAL &j);
 /// Finishes the publication of a dead worker of this run and removes its temporary files.
 void recover_worker(long pid);
 /// The same for every process of this input directory and shard, on any host. Only the
