@@ -1,14 +1,8 @@
 %{
-#include <QRegularExpression>
-#include <QStringList>
-#include <QTextCodec>
-#include <QVector>
-
 #include "attribute.h"
-#include "column_kinds.h"
-#include "elog.h"
 #include "gl_param.h"
 #include "global_parser.h"
+#include "parse_configuration.h"
 #include "tree_builder.h"
 %}
 
@@ -163,11 +157,6 @@ column_item: UTC_FILESTAMP QUOTED_STRING
 
 %%
 
-void global_error(const char *message)
-{
-    elog.log(QString::asprintf("%s in line %i\n", message, GL_param.line_number));
-}
-
 /// A symbol as it stands in a configuration: keywords and characters without quotes.
 static QString written(yysymbol_kind_t kind)
 {
@@ -177,148 +166,22 @@ static QString written(yysymbol_kind_t kind)
     return name;
 }
 
-static int edit_distance(const QString &a, const QString &b)
-{
-    QVector<int> row(b.size() + 1);
-    for (int j = 0; j <= b.size(); ++j)
-        row[j] = j;
-    for (int i = 1; i <= a.size(); ++i) {
-        int diagonal = row[0];
-        row[0] = i;
-        for (int j = 1; j <= b.size(); ++j) {
-            const int above = row[j];
-            row[j] = qMin(qMin(row[j] + 1, row[j - 1] + 1), diagonal + (a[i - 1] == b[j - 1] ? 0 : 1));
-            diagonal = above;
-        }
-    }
-    return row[b.size()];
-}
-
-/// The keyword closest to word, ignoring case, if it is at most two edits away.
-static QString closest_keyword(const QString &word)
-{
-    static const QRegularExpression keyword(QStringLiteral("^[A-Z0-9_]{2,}$"));
-    QString best;
-    int best_distance = 3;
-    for (int k = 0; k < YYNTOKENS; ++k) {
-        const QString name = written(yysymbol_kind_t(k));
-        if (k == YYSYMBOL_IDENTIFIER || !keyword.match(name).hasMatch())
-            continue;
-        const int distance = edit_distance(word.toUpper(), name);
-        if (distance < best_distance) {
-            best = name;
-            best_distance = distance;
-        }
-    }
-    return best;
-}
-
-/// The word that the offending token begins: "60MIN" is scanned as 60 and MIN. Reads on,
-/// which is harmless once the parse has failed; the lookahead's value stays for its destructor.
-static QString offending_word(const QString &text)
-{
-    static const QRegularExpression word_part(QStringLiteral("^[A-Za-z0-9_]+$"));
-    const GLOBAL_STYPE lookahead = global_lval;
-    QString word = text;
-    long end = global_token_end;
-    for (;;) {
-        const int code = global_lex();
-        const bool adjacent = code != 0 && global_token_start == end;
-        const QString part = QString::fromUtf8(global_text);
-        if (code == TOK_IDENTIFIER || code == TOK_QUOTED_STRING)
-            free(global_lval.text);
-        if (!adjacent || !word_part.match(part).hasMatch())
-            break;
-        word += part;
-        end = global_token_end;
-    }
-    global_lval = lookahead;
-    return word;
-}
-
-// The error line as ever, then what was found and what the grammar would have taken.
+// Only the parser's tables are read here; the messages are made from what they say.
 static int yyreport_syntax_error(const yypcontext_t *context)
 {
-    global_error("syntax error");
     const yysymbol_kind_t found = yypcontext_token(context);
-    QString text = QString::fromUtf8(global_text);
-    const unsigned char first = static_cast<unsigned char>(global_text[0]);
-    if (found == YYSYMBOL_YYEOF)
-        text = "end of file";
-    else if (first == 0)
-        text = "NUL byte";
-    else if (first >= 0x80 && global_text[1] == 0)
-        text = QString::asprintf("byte 0x%02x", first);
-    else if (text.size() > 40 || text.contains('\n'))
-        text = text.left(40).section('\n', 0, 0) + "...";
+    SYNTAX_ERROR error;
+    error.text = global_text;
+    error.at_end = found == YYSYMBOL_YYEOF;
+    error.word = found == YYSYMBOL_IDENTIFIER || found == YYSYMBOL_INTEGER;
     yysymbol_kind_t expected[YYNTOKENS];
     const int count = yypcontext_expected_tokens(context, expected, YYNTOKENS);
-    QStringList names;
-    for (int i = 0; i < count && i < 5; ++i)
-        names << written(expected[i]);
-    QString list = names.join(", ");
-    if (count > 5)
-        list += ", ...";
-    else if (count > 1)
-        list.replace(list.lastIndexOf(", "), 2, " or ");
-    elog.log(QString("HINT: unexpected %1, expected %2\n").arg(text, count > 0 ? list : "nothing more"));
-    if (found == YYSYMBOL_IDENTIFIER || found == YYSYMBOL_INTEGER) {
-        const QString word = offending_word(text);
-        const QString keyword = closest_keyword(word);
-        if (!keyword.isEmpty() && keyword != word)
-            elog.log(QString("HINT: did you mean %1?\n").arg(keyword));
+    for (int i = 0; i < count; ++i)
+        error.expected << written(expected[i]);
+    for (int k = 0; k < YYNTOKENS; ++k) {
+        if (k != YYSYMBOL_IDENTIFIER)
+            error.terminals << written(yysymbol_kind_t(k));
     }
+    report_syntax_error(error);
     return 0;
 }
-
-static int generation = 0;
-
-int configuration_generation()
-{
-    return generation;
-}
-
-int parse_configuration(FILE *input)
-{
-    ++generation;
-    // Read whole first: its strings are UTF-8 only if all of it is. A read error is left
-    // for the scanner to meet and report.
-    QByteArray text;
-    char chunk[4096];
-    for (size_t n; (n = fread(chunk, 1, sizeof chunk, input)) > 0;)
-        text.append(chunk, int(n));
-    QTextCodec::ConverterState state;
-    QTextCodec::codecForMib(106)->toUnicode(text.constData(), text.size(), &state);
-    set_strings_utf8(state.invalidChars == 0 && state.remainingChars == 0);
-    FILE *copy = text.isEmpty() || ferror(input) ? nullptr : fmemopen(text.data(), size_t(text.size()), "rb");
-    if (!copy && !ferror(input))
-        rewind(input);
-    global_restart(copy ? copy : input);
-    GL_param.line_number = 1;
-    global_token_start = global_token_end = 0;
-    const int result = global_parse();
-    if (copy)
-        fclose(copy);
-    return result;
-}
-
-// Every column keyword of the grammar has its row in the table of kinds, and every row's
-// token is a column keyword of the grammar.
-constexpr int GRAMMAR_COLUMN_TOKENS[] = {TOK_ATTRIBUTE, TOK_ATTRIBUTE_BOOL, TOK_ATTRIBUTE_CONVERT,
-    TOK_ATTRIBUTE_REGEXP, TOK_UTC_FILESTAMP, TOK_ATTRIBUTE_ARG, TOK_LISTATTRIBUTE, TOK_LISTINDEX, TOK_MAPATTRIBUTE};
-constexpr bool kinds_match_grammar()
-{
-    for (int token : GRAMMAR_COLUMN_TOKENS) {
-        if (!is_kind_token(token))
-            return false;
-    }
-    for (const COLUMN_KIND &kind : COLUMN_KINDS) {
-        bool found = false;
-        for (int token : GRAMMAR_COLUMN_TOKENS)
-            found = found || token == kind.token;
-        if (!found)
-            return false;
-    }
-    return true;
-}
-static_assert(kinds_match_grammar(), "the table of column kinds and the grammar's column keywords differ");

@@ -18,6 +18,8 @@ public:
     ~GL_PARAM();
 
     int parse_options(int argc, char **argv);
+    /// Parses configuration_file into description_root and the settings; 0 or the exit
+    /// status. Defined with the parser, in the configuration library.
     int read_configuration_file();
     void dump();
 

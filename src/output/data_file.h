@@ -1,5 +1,5 @@
-#ifndef STRANDOR_CONFIG_DATA_FILE_H
-#define STRANDOR_CONFIG_DATA_FILE_H
+#ifndef STRANDOR_OUTPUT_DATA_FILE_H
+#define STRANDOR_OUTPUT_DATA_FILE_H
 
 #include <QByteArray>
 #include <QString>

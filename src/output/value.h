@@ -1,5 +1,5 @@
-#ifndef STRANDOR_CONFIG_VALUE_H
-#define STRANDOR_CONFIG_VALUE_H
+#ifndef STRANDOR_OUTPUT_VALUE_H
+#define STRANDOR_OUTPUT_VALUE_H
 
 #include <QByteArray>
 

@@ -1,5 +1,5 @@
-#ifndef STRANDOR_CONFIG_FIELD_FORMAT_H
-#define STRANDOR_CONFIG_FIELD_FORMAT_H
+#ifndef STRANDOR_OUTPUT_FIELD_FORMAT_H
+#define STRANDOR_OUTPUT_FIELD_FORMAT_H
 
 #include <string>
 #include <string_view>
