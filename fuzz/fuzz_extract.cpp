@@ -11,7 +11,9 @@
 
 #include "gl_param.h"
 #include "global_parser.h"
+#include "description.h"
 #include "process_file.h"
+#include "publication.h"
 
 static const char CONFIG[] = R"CONF(
 GLOBALS { COLUMN_SEPARATOR ";" }
@@ -55,6 +57,7 @@ INPUTFILE "xml" {
 )CONF";
 
 static QTemporaryDir *work;
+static CONVERSION_SETUP setup;
 
 static void set_up()
 {
@@ -63,11 +66,12 @@ static void set_up()
     QDir(work->path()).mkpath("output");
     GL_param.input_path = work->path() + "/input";
     GL_param.output_path = work->path() + "/output";
-    GL_param.debug_level = 1; // keeps the input, which is removed here
     FILE *in = fmemopen(const_cast<char *>(CONFIG), sizeof CONFIG - 1, "rb");
     if (parse_configuration(in) != 0)
         abort();
     fclose(in);
+    setup.descriptions = new DESCRIPTIONS(GL_param.description_root);
+    setup.destination = [](const INPUT_FATE &fate) { return std::unique_ptr<OUTPUT_SINK>(new FILE_PUBLICATION(fate)); };
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -80,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         abort();
     input.write(reinterpret_cast<const char *>(data), qint64(size));
     input.close();
-    PROCESS_FILE().start(GL_param.input_path, name);
+    PROCESS_FILE(setup).start(GL_param.input_path, name); // keeps the input, which is removed here
     QDir output(GL_param.output_path);
     for (const QString &file : output.entryList(QDir::Files | QDir::Hidden))
         output.remove(file);

@@ -9,13 +9,13 @@ ATTRIBUTE::ATTRIBUTE()
 {
 }
 
-ATTRIBUTE *ATTRIBUTE::find(int wanted)
+const ATTRIBUTE *ATTRIBUTE::find(int wanted) const
 {
-    for (ATTRIBUTE *n = this; n; n = n->next) {
+    for (const ATTRIBUTE *n = this; n; n = n->next) {
         if (n->type == wanted)
             return n;
         if (n->child) {
-            if (ATTRIBUTE *found = n->child->find(wanted))
+            if (const ATTRIBUTE *found = n->child->find(wanted))
                 return found;
         }
     }

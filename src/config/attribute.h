@@ -16,7 +16,7 @@ public:
     ATTRIBUTE();
 
     /// Pre-order search of this node, its subtree, then its following siblings.
-    ATTRIBUTE *find(int type);
+    const ATTRIBUTE *find(int type) const;
     void clear_result();
     void dump(ATTRIBUTE *start, int indent);
 
@@ -31,8 +31,6 @@ public:
     QRegExp *regexp;
     /// Column value, as it goes into the record.
     VALUE result;
-    /// MEASUREMENT only: the final path of its output file, for messages and publication.
-    QString output_name;
     int pointer_count;
     bool satisfied;
     /// The configuration's line that the node ends in, for messages.

@@ -14,6 +14,7 @@
 
 #include "attribute.h"
 #include "database.h"
+#include "database_load.h"
 #include "description.h"
 #include "elog.h"
 #include "run_totals.h"
@@ -85,6 +86,23 @@ static void list_input_files(const QString &path)
     }
 }
 
+static CONVERSION_SETUP setup;
+
+/// What every conversion of the run is given: the compiled descriptions, the fate of a
+/// converted input, and where records go.
+static void decide_conversion()
+{
+    setup.descriptions = new DESCRIPTIONS(GL_param.description_root); // for the life of the run
+    setup.fate = INPUT_FATE::of_options(GL_param.debug_level, GL_param.archive_path);
+    const QString database = GL_param.database;
+    if (database.isEmpty())
+        setup.destination = [](const INPUT_FATE &fate) { return std::unique_ptr<OUTPUT_SINK>(new FILE_PUBLICATION(fate)); };
+    else
+        setup.destination = [database](const INPUT_FATE &fate) {
+            return std::unique_ptr<OUTPUT_SINK>(new DATABASE_LOAD(fate, database));
+        };
+}
+
 /// Faults that would fail every conversion, one file at a time, are told once at the start.
 static void warn_of_certain_failures()
 {
@@ -96,8 +114,8 @@ static void warn_of_certain_failures()
         elog.log(QString("WARNING: output path %1 does not exist - every conversion will fail\n").arg(GL_param.output_path));
     else if (access(output.constData(), W_OK | X_OK) != 0)
         elog.log(QString("WARNING: output path %1 is not writable - every conversion will fail\n").arg(GL_param.output_path));
-    for (ATTRIBUTE *input = GL_param.description_root; input; input = input->next)
-        for (const MEASUREMENT_PLAN &plan : description_of(input).plans)
+    for (const auto &description : setup.descriptions->all())
+        for (const MEASUREMENT_PLAN &plan : description->plans)
             for (const QString &name : plan.long_names)
                 elog.log(QString("WARNING: column name \"%1\" is longer than %2 characters - every file "
                                  "of its description will fail\n").arg(name).arg(GL_param.max_header_size));
@@ -110,14 +128,14 @@ static void warn_of_certain_failures()
     int status = exit_status::OK;
     if (!GL_param.database.isEmpty()) {
         DATABASE database;
-        if (!database.connect() || !database.check_tables(GL_param.description_root, GL_param.create_tables))
+        if (!database.connect(GL_param.database) || !database.check_tables(*setup.descriptions, GL_param.create_tables))
             status = exit_status::FAILED;
     }
     // The real run would fail the second input that names an output of the first.
     QHash<QString, QString> writers;
     for (const QString &name : GL_param.input_files) {
         QStringList outputs;
-        int rc = PROCESS_FILE().plan(GL_param.input_path, name, &outputs);
+        int rc = PROCESS_FILE(setup).plan(GL_param.input_path, name, &outputs);
         for (const QString &path : outputs) {
             if (writers.contains(path)) {
                 elog.log(QString("ERROR: %1 and %2 would both write %3\n").arg(writers[path], name, path));
@@ -162,7 +180,7 @@ int main(int argc, char **argv)
     if (GL_param.debug_level != 0)
         ATTRIBUTE().dump(GL_param.description_root, 0); // the node called on plays no part
     // Once for the run: every worker inherits the compiled descriptions.
-    compile_descriptions(GL_param.description_root);
+    decide_conversion();
 
     if (!QDir(GL_param.input_path).exists()) {
         elog.log("ERROR: input path " + GL_param.input_path + " does not exist\n");
@@ -171,7 +189,7 @@ int main(int argc, char **argv)
     // Checked before anything is touched: each converted file would fail at its removal,
     // with its outputs published, and fail again on every later run.
     const QByteArray input = QFile::encodeName(GL_param.input_path);
-    if (!GL_param.dry_run && GL_param.debug_level == 0 && GL_param.archive_path.isEmpty()
+    if (!GL_param.dry_run && setup.fate.kind == INPUT_FATE::REMOVE
         && access(input.constData(), W_OK | X_OK) != 0) {
         elog.log(QString("ERROR: input directory %1 is not writable - converted files could not be removed\n")
                      .arg(QDir::cleanPath(GL_param.input_path)));
@@ -192,7 +210,7 @@ int main(int argc, char **argv)
     // Once, before any worker: workers that created them at once would collide.
     if (GL_param.create_tables) {
         DATABASE database;
-        if (!database.connect() || !database.create_tables(GL_param.description_root))
+        if (!database.connect(GL_param.database) || !database.create_tables(*setup.descriptions))
             end_run(exit_status::FAILED);
     }
     open_run_totals();
@@ -207,7 +225,7 @@ int main(int argc, char **argv)
     // A stop that came during the start-up is taken here, before any worker starts.
     set_pool_signals_blocked(false);
     set_pool_signals_blocked(true);
-    fork_new_process();
+    start_pool(setup);
     set_pool_signals_blocked(false);
     // Nothing else may run here: the handlers do all pool work, and take a stop, between
     // these sleeps.

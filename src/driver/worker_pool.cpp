@@ -23,6 +23,14 @@
 #include "run_metrics.h"
 
 static QHash<pid_t, QString> workers; // running, with their input files
+/// What each worker's conversion is given, set once before the first fork.
+static const CONVERSION_SETUP *conversion = nullptr;
+
+void start_pool(const CONVERSION_SETUP &setup)
+{
+    conversion = &setup;
+    fork_new_process();
+}
 
 static sigset_t pool_signals()
 {
@@ -81,7 +89,6 @@ static void limit_worker_memory(rlim_t ceiling)
     signal(SIGINT, SIG_DFL);
     set_pool_signals_blocked(false);
     GL_param.mypid = getpid();
-    GL_param.environment_fault = false;
     const QString file_name = GL_param.input_files.at(GL_param.last_file_index);
     elog.log("INFO: processing file = " + file_name + "\n");
     limit_worker_memory(memory);
@@ -93,9 +100,6 @@ static void limit_worker_memory(rlim_t ceiling)
         recover_worker(getpid()); // what this worker left: a begun publication is finished
         result = exit_status::FAILED;
     }
-    // A full disk or a failing device is no fault of the file: it stays for the next run.
-    if (result == exit_status::FAILED && GL_param.environment_fault)
-        result = exit_status::RETRY_LATER;
     elog.debug(1, QString("Info: Process %1 will finish work and was happy to work for you :-)\n")
                       .arg(getpid()));
     // Without the destructors of the parent's state: freeing the listing would copy its
@@ -119,7 +123,7 @@ void fork_new_process()
             exit_program();
         }
         GL_param.last_file_index += 1;
-        PROCESS_FILE worker;
+        PROCESS_FILE worker(*conversion);
         const pid_t pid = fork();
         if (pid == -1) {
             elog.log("ERROR: fork() failed - aborting\n");

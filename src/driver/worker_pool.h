@@ -3,6 +3,10 @@
 
 #include <QString>
 
+struct CONVERSION_SETUP;
+
+/// Fills the pool with workers that convert with setup, which must live as long as the run.
+void start_pool(const CONVERSION_SETUP &setup);
 /// Starts workers until the pool is full or the list is exhausted.
 void fork_new_process();
 void sigchld_handler(int sig);

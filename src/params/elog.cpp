@@ -100,15 +100,7 @@ QString system_reason(int err)
     return err == NOT_REGULAR_FILE ? QString("not a regular file") : QString::fromLocal8Bit(strerror(err));
 }
 
-void note_environment_fault(int err)
-{
-    if (err == ENOSPC || err == EDQUOT || err == EIO || err == EROFS)
-        GL_param.environment_fault = true;
-}
-
 void log_reason(int err)
 {
-    // Nearly every failed system call of a conversion is reported here.
-    note_environment_fault(err);
     elog.log(QString("HINT: %1\n").arg(system_reason(err)));
 }

@@ -44,11 +44,7 @@ extern ELOG elog;
 const int NOT_REGULAR_FILE = -1000;
 /// strerror(err), or the text of NOT_REGULAR_FILE.
 QString system_reason(int err);
-/// Marks the worker's failure as one of the environment rather than of its file when err
-/// is no space, quota, an I/O error or a read-only file system: the file is not quarantined.
-void note_environment_fault(int err);
-/// "HINT: <system_reason(err)>": why the system call named by the line before failed; notes
-/// an environment fault.
+/// "HINT: <system_reason(err)>": why the system call named by the line before failed.
 void log_reason(int err);
 
 #endif

@@ -82,8 +82,7 @@ GL_PARAM::GL_PARAM()
       input_bytes(0),
       files_quarantined(0),
       dry_run(false),
-      fail_empty(false),
-      environment_fault(false)
+      fail_empty(false)
 {
     elog.debug(3, "CALLED: GL_PARAM::GL_PARAM()\n");
 }

@@ -83,8 +83,6 @@ public:
     bool dry_run;
     /// A file that gives no record fails, instead of a warning (-z).
     bool fail_empty;
-    /// A worker met a failure of the environment rather than of its file (see log_reason).
-    bool environment_fault;
 
 private:
     void check_keep_directories();

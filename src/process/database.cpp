@@ -11,7 +11,6 @@
 #include "attribute.h"
 #include "description.h"
 #include "elog.h"
-#include "gl_param.h"
 #include "safe_open.h"
 
 namespace {
@@ -30,11 +29,11 @@ QString quoted(const QString &name)
 }
 
 /// The measurement tables of the configuration, each with the columns of its first plan.
-std::vector<std::pair<QString, QStringList>> tables_of(const ATTRIBUTE *root)
+std::vector<std::pair<QString, QStringList>> tables_of(const DESCRIPTIONS &descriptions)
 {
     std::vector<std::pair<QString, QStringList>> tables;
-    for (const ATTRIBUTE *input = root; input; input = input->next) {
-        for (const MEASUREMENT_PLAN &plan : description_of(const_cast<ATTRIBUTE *>(input)).plans) {
+    for (const auto &description : descriptions.all()) {
+        for (const MEASUREMENT_PLAN &plan : description->plans) {
             bool known = false;
             for (const auto &table : tables)
                 known = known || table.first == plan.name;
@@ -103,9 +102,9 @@ bool DATABASE::failed(const char *what)
     return false;
 }
 
-bool DATABASE::connect()
+bool DATABASE::connect(const QString &conninfo_text)
 {
-    const QByteArray conninfo = GL_param.database.toUtf8();
+    const QByteArray conninfo = conninfo_text.toUtf8();
     // The string's own settings win over the first two; the records are UTF-8 whatever
     // it says.
     const char *keywords[] = {"connect_timeout", "fallback_application_name", "dbname", "client_encoding", nullptr};
@@ -122,13 +121,13 @@ bool DATABASE::run(const char *sql)
     return failed(PQresultErrorField(result.result, PG_DIAG_MESSAGE_PRIMARY));
 }
 
-bool DATABASE::create_tables(const ATTRIBUTE *root)
+bool DATABASE::create_tables(const DESCRIPTIONS &descriptions)
 {
     QString sql = QString("CREATE TABLE IF NOT EXISTS %1 (name text NOT NULL, size bigint NOT NULL, "
                           "mtime timestamptz NOT NULL, stamp text, records bigint, host text, "
                           "loaded_at timestamptz NOT NULL DEFAULT now(), UNIQUE (name, size, mtime));\n")
                       .arg(LEDGER);
-    for (const auto &table : tables_of(root)) {
+    for (const auto &table : tables_of(descriptions)) {
         QStringList columns;
         for (const QString &column : table.second)
             columns << quoted(column) + " text";
@@ -139,9 +138,9 @@ bool DATABASE::create_tables(const ATTRIBUTE *root)
            && run(sql.toUtf8().constData()) && run("COMMIT");
 }
 
-bool DATABASE::check_tables(const ATTRIBUTE *root, bool would_create)
+bool DATABASE::check_tables(const DESCRIPTIONS &descriptions, bool would_create)
 {
-    std::vector<std::pair<QString, QStringList>> tables = tables_of(root);
+    std::vector<std::pair<QString, QStringList>> tables = tables_of(descriptions);
     tables.emplace_back(LEDGER, QStringList{"name", "size", "mtime", "stamp", "records", "host", "loaded_at"});
     bool sound = true;
     for (const auto &table : tables) {

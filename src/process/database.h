@@ -6,7 +6,7 @@
 
 #include <vector>
 
-class ATTRIBUTE;
+class DESCRIPTIONS;
 struct FILE_IDENTITY;
 struct pg_conn;
 
@@ -30,12 +30,12 @@ public:
     DATABASE(const DATABASE &) = delete;
     DATABASE &operator=(const DATABASE &) = delete;
 
-    bool connect();
+    bool connect(const QString &conninfo);
     /// -C: the ledger and the table of every measurement, where missing, every column text.
-    bool create_tables(const ATTRIBUTE *root);
+    bool create_tables(const DESCRIPTIONS &descriptions);
     /// Whether the ledger and the tables take what a run would load; logs each that does
     /// not, or that -C would create.
-    bool check_tables(const ATTRIBUTE *root, bool would_create);
+    bool check_tables(const DESCRIPTIONS &descriptions, bool would_create);
     /// 1 when the ledger holds the file with this size and modification time, 0 when it
     /// does not, -1 on failure.
     int loaded_before(const QString &name, const FILE_IDENTITY &identity);

@@ -11,7 +11,7 @@
 #include "file_path.h"
 #include "publication.h"
 
-bool move_into(const QString &path, const QString &directory)
+OUTCOME move_into(const QString &path, const QString &directory)
 {
     const QString source = QDir::cleanPath(path);
     const QString target = QDir::cleanPath(join_path(directory, source.mid(source.lastIndexOf('/') + 1)));
@@ -21,7 +21,7 @@ bool move_into(const QString &path, const QString &directory)
     for (int n = 1; n <= 10000; ++n) {
         if (rename_no_replace(from, QFile::encodeName(name)) == 0) {
             elog.log(QString("INFO: %1 moved to %2\n").arg(source, name));
-            return true;
+            return OUTCOME::done();
         }
         if (errno != EEXIST)
             break;
@@ -30,12 +30,12 @@ bool move_into(const QString &path, const QString &directory)
     const int err = errno;
     elog.log(QString("ERROR: could not move file %1 to %2\n").arg(source, directory));
     log_reason(err);
-    return false;
+    return OUTCOME::failed(err);
 }
 
 /// Creates each folder of relative below directory that is missing; one that is there must
 /// be a directory itself, not a link that could lead the move elsewhere.
-static bool make_folders(const QString &directory, const QString &relative)
+static OUTCOME make_folders(const QString &directory, const QString &relative)
 {
     QString path = directory;
     for (const QString &folder : relative.split('/', Qt::SkipEmptyParts)) {
@@ -47,26 +47,27 @@ static bool make_folders(const QString &directory, const QString &relative)
         const int err = errno == EEXIST ? ENOTDIR : errno;
         elog.log(QString("ERROR: could not create folder %1\n").arg(path));
         log_reason(err);
-        return false;
+        return OUTCOME::failed(err);
     }
-    return true;
+    return OUTCOME::done();
 }
 
-bool move_keeping_path(const QString &root, const QString &relative, const QString &directory)
+OUTCOME move_keeping_path(const QString &root, const QString &relative, const QString &directory)
 {
     const int slash = relative.lastIndexOf('/');
     if (slash < 0)
         return move_into(join_path(root, relative), directory);
     const QString folders = relative.left(slash);
-    return make_folders(directory, folders) && move_into(join_path(root, relative), join_path(directory, folders));
+    const OUTCOME made = make_folders(directory, folders);
+    return made.ok() ? move_into(join_path(root, relative), join_path(directory, folders)) : made;
 }
 
-bool delete_file(const QString &path)
+OUTCOME delete_file(const QString &path)
 {
     if (unlink(QFile::encodeName(path).constData()) == 0)
-        return true;
+        return OUTCOME::done();
     const int err = errno;
     elog.log(QString("ERROR: could not delete file %1\n").arg(path));
     log_reason(err);
-    return false;
+    return OUTCOME::failed(err);
 }

@@ -7,9 +7,10 @@
 #include <QPair>
 #include <QStringList>
 
+#include "output_sink.h"
 #include "safe_open.h"
 
-class ATTRIBUTE;
+struct MEASUREMENT_PLAN;
 
 // Output is written under hidden temporary names and published by a rename that never
 // replaces a file, with a journal that lets the next run finish a publication that a
@@ -26,14 +27,43 @@ void log_exists(const QString &path);
 /// The input's name now names another file, which the next run converts.
 void log_replaced(const QString &file_name);
 
-/// The journal of a publication: written before the first output file is moved to its
-/// final name, removed when the input file is gone, so that a worker killed in between
-/// leaves a record from which the next run finishes its work. An input that goes is
-/// removed, or moved to archive when that is not empty, and only while its name still
-/// names the file of that identity.
-int write_journal(ATTRIBUTE *inputfile, const QString &file_name, const FILE_IDENTITY &identity,
-                  bool remove_input, const QString &archive, const QStringList &in_place);
-void remove_journal();
+/// Records published as files in the output directory: each written under a hidden
+/// temporary name, synced, named in a journal, then renamed to its final name without
+/// replacing any file; the journal goes once the input has met its fate. A worker killed
+/// anywhere in between leaves a journal from which the next run finishes its work, and a
+/// failure rolls back what was published.
+class FILE_PUBLICATION : public OUTPUT_SINK {
+public:
+    explicit FILE_PUBLICATION(const INPUT_FATE &fate) : OUTPUT_SINK(fate) {}
+    ~FILE_PUBLICATION() override;
+    OUTCOME open(const DESCRIPTION &description, const INPUT_FILE &input) override;
+    OUTCOME commit(const std::vector<long> &records) override;
+    void close() override;
+    void abort() override { discard(0); }
+    int plan(const DESCRIPTION &description, const INPUT_FILE &input, QStringList *outputs) override;
+    const char *count_line() const override { return "INFO: %1: %2 records in %3 output files\n"; }
+    QString output_name(size_t measurement) const override { return names[measurement]; }
+
+    /// The final path of the measurement's output, or empty when it cannot be named (logged).
+    static QString output_file_name(const MEASUREMENT_PLAN &plan, const INPUT_FILE &input);
+
+private:
+    OUTCOME create(size_t measurement, const QString &path);
+    OUTCOME close_files();
+    void skip_empty(const std::vector<long> &records);
+    OUTCOME settle_existing();
+    OUTCOME write_journal();
+    OUTCOME publish();
+    void roll_back(size_t published);
+    /// Removes every temporary file of the input and the first published outputs.
+    void discard(size_t published);
+
+    const INPUT_FILE *input = nullptr;
+    /// The final path of each measurement's output; empty for one that publishes nothing.
+    std::vector<QString> names;
+    /// Outputs found in place with the bytes this conversion wrote: not published again.
+    QStringList in_place;
+};
 
 /// What a journal asks for, once every name in it has been checked.
 struct JOURNAL {

@@ -13,7 +13,6 @@
 #include "constants.h"
 #include "field_format.h"
 #include "gl_param.h"
-#include "global_parser.h"
 
 void *interned_names()
 {
@@ -71,22 +70,26 @@ static const char *map_fault(const ATTRIBUTE *column, const ATTRIBUTE *lookup)
     return fault ? fault : path_fault(lookup);
 }
 
-static PLAN_COLUMN compile_column(ATTRIBUTE *col)
+static PLAN_COLUMN compile_column(const ATTRIBUTE *col)
 {
     PLAN_COLUMN column;
     column.node = col;
     column.kind = column_kind(col->type, col->sub_type);
     column.path = resolve_path(col->child);
     column.argument = col->argument.toUtf8();
+    column.at_end = col->at_end;
+    column.last = !col->next;
     if (!column.path.empty())
         column.parent_path.assign(column.path.begin(), column.path.end() - 1);
     if (column.kind->has_path)
         column.path_fault = path_fault(col);
     if (col->type == TOK_ATTRIBUTE_ARG || col->type == TOK_MAPATTRIBUTE)
         column.attribute = intern_name(column.argument);
+    if (col->type == TOK_ATTRIBUTE_REGEXP)
+        column.regexp = QRegExp(col->argument, Qt::CaseSensitive, QRegExp::RegExp);
     if (col->type == TOK_MAPATTRIBUTE) {
-        ATTRIBUTE *lookup = nullptr;
-        for (ATTRIBUTE *n = col->child; n; n = n->next)
+        const ATTRIBUTE *lookup = nullptr;
+        for (const ATTRIBUTE *n = col->child; n; n = n->next)
             lookup = n->type == TOK_LOOKUP ? n : lookup;
         column.path_fault = map_fault(col, lookup);
         if (lookup) {
@@ -94,9 +97,6 @@ static PLAN_COLUMN compile_column(ATTRIBUTE *col)
             column.lookup_attribute = intern_name(lookup->argument.toUtf8());
         }
     }
-    // Reserved buffers keep their memory when emptied, so values allocate only to grow.
-    column.list_text.reserve(64);
-    column.pending_key.reserve(16);
     return column;
 }
 
@@ -113,14 +113,14 @@ static const char *granularity_letter(int sub_type)
 /// What names the measurement's output: its own MEASUREMENTNAME and GRANULARITY.
 static void compile_naming(MEASUREMENT_PLAN &plan)
 {
-    ATTRIBUTE *m = plan.measurement;
-    ATTRIBUTE *name = m->child ? m->child->find(TOK_MEASUREMENTNAME) : nullptr;
+    const ATTRIBUTE *m = plan.measurement;
+    const ATTRIBUTE *name = m->child ? m->child->find(TOK_MEASUREMENTNAME) : nullptr;
     if (!name) {
         plan.naming_fault = "ERROR: no MEASUREMENTNAME specified\n";
         return;
     }
     plan.name = name->text;
-    ATTRIBUTE *granularity = m->child->find(TOK_GRANULARITY);
+    const ATTRIBUTE *granularity = m->child->find(TOK_GRANULARITY);
     if (!granularity) {
         plan.naming_fault = QString("ERROR: no GRANULARITY in MEASUREMENT %1 specified!\n").arg(name->text);
         return;
@@ -130,29 +130,27 @@ static void compile_naming(MEASUREMENT_PLAN &plan)
         plan.naming_fault = "ERROR: unknown GRANULARITY specified\n";
 }
 
-static int count_nodes(const ATTRIBUTE *n)
+/// The entry traces that ATTRIBUTE::clear_result writes from node on: one for itself, and
+/// those of the child list of each node of its list that has one.
+static int clear_traces(const ATTRIBUTE *node)
 {
-    int count = 0;
-    for (; n; n = n->next)
-        ++count;
-    return count;
+    int traces = 1;
+    for (const ATTRIBUTE *n = node; n; n = n->next)
+        traces += n->child ? clear_traces(n->child) : 0;
+    return traces;
 }
 
 /// The header line of the COLUMNS block found for the measurement, up to its first fault.
-static void compile_header(MEASUREMENT_PLAN &plan)
+static void compile_header(MEASUREMENT_PLAN &plan, const RECORD_LAYOUT &layout)
 {
     if (!plan.columns) {
         plan.header_fault = "ERROR: no COLUMNS{} found\n";
         return;
     }
-    const QByteArray separator = GL_param.column_separator.toUtf8();
-    FIELD_FORMAT format(GL_param.output_format, separator.isEmpty() ? 0 : separator[0]);
+    FIELD_FORMAT format(layout.format, layout.separator.isEmpty() ? 0 : layout.separator[0]);
     QByteArray header;
-    for (ATTRIBUTE *col = plan.columns->child; col; col = col->next) {
-        if (col->type == TOK_ATTRIBUTE_REGEXP) {
-            if (!col->regexp)
-                col->regexp = new QRegExp(col->argument, Qt::CaseSensitive, QRegExp::RegExp);
-        } else if (!is_column_type(col->type)) {
+    for (const ATTRIBUTE *col = plan.columns->child; col; col = col->next) {
+        if (col->type != TOK_ATTRIBUTE_REGEXP && !is_column_type(col->type)) {
             plan.header_fault = "ERROR: unknown element in block COLUMNS {} at PROCESS_FILE::open_output_files()\n";
             return;
         }
@@ -167,10 +165,10 @@ static void compile_header(MEASUREMENT_PLAN &plan)
             return;
         }
         if (col->next)
-            header += separator;
-        col->pointer_count = count_nodes(col->child);
+            header += layout.separator;
     }
-    plan.header = header + DEFAULT_RECORD_SEPARATOR.toUtf8();
+    plan.header = header + layout.record_separator;
+    plan.clear_traces = clear_traces(plan.columns);
 }
 
 static void compile_match(MEASUREMENT_PLAN &plan)
@@ -179,10 +177,6 @@ static void compile_match(MEASUREMENT_PLAN &plan)
         plan.match_fault = "ERROR: MATCH subelement expected\n";
     else if (!plan.match->child)
         plan.match_fault = "ERROR: VOID or NEEDS subelement expected\n";
-    for (ATTRIBUTE *n = plan.match ? plan.match->child : nullptr; n; n = n->next) {
-        if (n->type == TOK_NEEDS)
-            n->pointer_count = count_nodes(n->child);
-    }
 }
 
 /// Names of the measurement's own columns (every COLUMNS block of it) that no header can hold.
@@ -219,7 +213,7 @@ static ELEMENT_ACTIONS &actions_named(DESCRIPTION &description, const void *loca
     return *description.named.back();
 }
 
-static END_ACTION &end_action(ELEMENT_ACTIONS &actions, MEASUREMENT_PLAN &plan)
+static END_ACTION &end_action(ELEMENT_ACTIONS &actions, const MEASUREMENT_PLAN &plan)
 {
     if (actions.ends.empty() || actions.ends.back().plan != &plan)
         actions.ends.push_back(END_ACTION{&plan, {}, {}, plan.writes_at_every_end});
@@ -240,14 +234,16 @@ static void index_elements(DESCRIPTION &description)
 {
     for (MEASUREMENT_PLAN &plan : description.plans) {
         for (PLAN_NEED &need : plan.needs) {
-            if (!need.path.empty())
-                plan.path_needs.push_back(&need);
+            if (need.path.empty())
+                continue;
+            need.slot = plan.path_needs.size();
+            plan.path_needs.push_back(&need);
         }
         plan.writes_at_every_end = plan.path_needs.empty() || plan.needs.front().node->type == TOK_VOID;
         if (plan.writes_at_every_end)
             plan.path_needs.clear();
         if (GL_param.empty_absent_values) {
-            for (PLAN_COLUMN &column : plan.column_list) {
+            for (const PLAN_COLUMN &column : plan.column_list) {
                 if (!column.kind->has_path || column.path_fault || column.node->type == TOK_MAPATTRIBUTE)
                     continue;
                 for (const std::vector<XML_NAME> *path : {&column.path, &column.parent_path}) {
@@ -258,7 +254,7 @@ static void index_elements(DESCRIPTION &description)
         }
         if (!plan.group_path.empty())
             actions_named(description, plan.group_path.back().local).groups.push_back(&plan);
-        for (PLAN_COLUMN *column : plan.start_columns) {
+        for (const PLAN_COLUMN *column : plan.start_columns) {
             if (column->path_fault) {
                 description.faulty_start_columns.push_back(column);
                 continue;
@@ -274,21 +270,21 @@ static void index_elements(DESCRIPTION &description)
     // Every name that an end concerns, before any end is filed: a measurement that writes
     // at every end needs its place in each of them.
     for (MEASUREMENT_PLAN &plan : description.plans) {
-        for (PLAN_COLUMN *column : plan.end_columns) {
+        for (const PLAN_COLUMN *column : plan.end_columns) {
             if (!column->path_fault)
                 actions_named(description, column->path.back().local).wants_text = true;
         }
-        for (PLAN_NEED *need : plan.path_needs)
+        for (const PLAN_NEED *need : plan.path_needs)
             actions_named(description, need->path.back().local);
     }
     for (MEASUREMENT_PLAN &plan : description.plans) {
-        for (PLAN_COLUMN *column : plan.end_columns) {
+        for (const PLAN_COLUMN *column : plan.end_columns) {
             if (column->path_fault)
                 description.faulty_end_columns.push_back(column);
             else
                 end_action(actions_named(description, column->path.back().local), plan).columns.push_back(column);
         }
-        for (PLAN_NEED *need : plan.path_needs) {
+        for (const PLAN_NEED *need : plan.path_needs) {
             END_ACTION &action = end_action(actions_named(description, need->path.back().local), plan);
             action.needs.push_back(need);
             action.may_write = true;
@@ -320,24 +316,39 @@ static void index_elements(DESCRIPTION &description)
     }
 }
 
-static std::unique_ptr<DESCRIPTION> compile(ATTRIBUTE *inputfile)
+static RECORD_LAYOUT record_layout()
+{
+    RECORD_LAYOUT layout;
+    layout.separator = GL_param.column_separator.toUtf8();
+    layout.record_separator = DEFAULT_RECORD_SEPARATOR.toUtf8();
+    layout.format = GL_param.output_format;
+    layout.time_format = GL_param.time_format;
+    return layout;
+}
+
+static std::unique_ptr<const DESCRIPTION> compile(const ATTRIBUTE *inputfile)
 {
     auto description = std::make_unique<DESCRIPTION>();
+    description->inputfile = inputfile;
     description->name_pattern = QRegExp(inputfile->text, Qt::CaseSensitive, QRegExp::RegExp);
-    for (ATTRIBUTE *m = inputfile->child; m; m = m->next) {
+    description->layout = record_layout();
+    for (const ATTRIBUTE *m = inputfile->child; m; m = m->next) {
         MEASUREMENT_PLAN plan;
         plan.measurement = m;
+        plan.index = description->plans.size();
         if (m->type == TOK_MEASUREMENT) {
             plan.columns = m->find(TOK_COLUMNS);
             plan.match = m->find(TOK_MATCH);
         }
-        for (ATTRIBUTE *col = plan.columns ? plan.columns->child : nullptr; col; col = col->next)
+        for (const ATTRIBUTE *col = plan.columns ? plan.columns->child : nullptr; col; col = col->next) {
             plan.column_list.push_back(compile_column(col));
-        for (ATTRIBUTE *n = plan.match ? plan.match->child : nullptr; n; n = n->next)
+            plan.column_list.back().slot = description->column_count++;
+        }
+        for (const ATTRIBUTE *n = plan.match ? plan.match->child : nullptr; n; n = n->next)
             plan.needs.push_back(PLAN_NEED{n, resolve_path(n->child)});
         if (m->type == TOK_MEASUREMENT) {
             compile_naming(plan);
-            compile_header(plan);
+            compile_header(plan, description->layout);
             compile_match(plan);
             plan.long_names = long_names(m);
         }
@@ -345,76 +356,31 @@ static std::unique_ptr<DESCRIPTION> compile(ATTRIBUTE *inputfile)
     }
     // Pointers into the column lists once these stay where they are.
     for (MEASUREMENT_PLAN &plan : description->plans) {
-        for (PLAN_COLUMN &column : plan.column_list) {
+        size_t plain = 0;
+        for (const PLAN_COLUMN &column : plan.column_list) {
             if (column.kind->takes & TAKES_AT_START)
                 plan.start_columns.push_back(&column);
             if (column.kind->takes & TAKES_AT_END)
                 plan.end_columns.push_back(&column);
             if (column.kind->field == FIELD::LIST_ITEM)
                 plan.list_columns.push_back(&column);
-            if (column.node->at_end && plan.group_path.empty() && !column.path_fault) {
+            if (column.at_end && plan.group_path.empty() && !column.path_fault) {
                 const std::vector<XML_NAME> &own = column.node->type == TOK_MAPATTRIBUTE ? column.lookup_path : column.path;
                 plan.group_path.assign(own.begin(), own.end() - 1);
             }
-            if (column.kind->field == FIELD::VALUE)
-                plan.plain_fields.push_back(&column.node->result);
-            else if (column.kind->field == FIELD::FILE_STAMP)
-                plan.plain_fields.push_back(&description->file_stamp);
+            plain += column.kind->field == FIELD::VALUE || column.kind->field == FIELD::FILE_STAMP;
         }
         // Records with AT_END columns may be held: written by the general path.
-        if (plan.plain_fields.size() != plan.column_list.size() || !plan.group_path.empty())
-            plan.plain_fields.clear();
+        plan.plain = plain != 0 && plain == plan.column_list.size() && plan.group_path.empty();
     }
     index_elements(*description);
     return description;
 }
 
-struct COMPILED {
-    ATTRIBUTE *inputfile;
-    int generation;
-    std::unique_ptr<DESCRIPTION> description;
-};
-static std::vector<COMPILED> compiled;
-
-void compile_descriptions(ATTRIBUTE *root)
+DESCRIPTIONS::DESCRIPTIONS(const ATTRIBUTE *root)
 {
-    compiled.clear();
-    for (ATTRIBUTE *n = root; n; n = n->next)
-        compiled.push_back({n, configuration_generation(), compile(n)});
+    for (const ATTRIBUTE *n = root; n; n = n->next)
+        list.push_back(compile(n));
 }
 
-DESCRIPTION &description_of(ATTRIBUTE *inputfile)
-{
-    const int generation = configuration_generation();
-    auto found = compiled.begin();
-    while (found != compiled.end() && (found->inputfile != inputfile || found->generation != generation))
-        ++found;
-    if (found == compiled.end()) {
-        compiled.push_back({inputfile, generation, compile(inputfile)});
-        found = compiled.end() - 1;
-    }
-    return *found->description;
-}
-
-DESCRIPTION &begin_parse(ATTRIBUTE *inputfile)
-{
-    DESCRIPTION &description = description_of(inputfile);
-    for (MEASUREMENT_PLAN &plan : description.plans) {
-        // The NEEDS entries start unmet in each file.
-        for (PLAN_NEED *need : plan.path_needs)
-            need->node->satisfied = false;
-        plan.unmet_needs = plan.path_needs.size();
-        plan.open_groups = 0;
-        plan.records = 0;
-        plan.held.clear();
-        plan.held_marks.clear();
-        for (PLAN_COLUMN &column : plan.column_list) {
-            column.list_text.clear();
-            column.items.clear();
-            column.pending_key.clear();
-            column.key_pending = false;
-            column.table.clear();
-        }
-    }
-    return description;
-}
+DESCRIPTIONS::~DESCRIPTIONS() = default;

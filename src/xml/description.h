@@ -9,13 +9,10 @@
 #include <cstdint>
 #include <memory>
 
-#include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 
-#include "lookup_table.h"
-#include "value.h"
+#include "gl_param.h"
 
 class ATTRIBUTE;
 struct COLUMN_KIND;
@@ -38,10 +35,9 @@ const void *position_name();
 void *interned_names();
 
 /// One column of a measurement, compiled: its kind, its paths with their names interned,
-/// and the fault of a path that is missing, logged when the column first acts. Besides,
-/// the state a parse keeps for it (lists, a look-up table), which begin_parse empties.
+/// and the fault of a path that is missing, logged when the column first acts.
 struct PLAN_COLUMN {
-    ATTRIBUTE *node;
+    const ATTRIBUTE *node;
     const COLUMN_KIND *kind;
     const char *path_fault = nullptr;
     std::vector<XML_NAME> path;
@@ -53,50 +49,46 @@ struct PLAN_COLUMN {
     /// MAPATTRIBUTE: the look-up path and attribute; parent_path is the entries' parent.
     std::vector<XML_NAME> lookup_path;
     const void *lookup_attribute = nullptr;
-
-    /// LISTATTRIBUTE: the text and where its items lie in it (offset, size).
-    QByteArray list_text;
-    std::vector<std::pair<int, int>> items;
-    /// MAPATTRIBUTE: the key of the entry begun last, and the table.
-    QByteArray pending_key;
-    bool key_pending = false;
-    LOOKUP_TABLE table;
+    /// REGEXPATTRIBUTE: its expression, compiled once.
+    QRegExp regexp;
+    /// Where a parse keeps this column's value, list and table: its number in the description.
+    size_t slot = 0;
+    /// Written AT_END: it takes its value when its group element ends.
+    bool at_end = false;
+    /// The record's last field: no separator follows it.
+    bool last = false;
 };
 
 struct PLAN_NEED {
-    ATTRIBUTE *node;
+    const ATTRIBUTE *node;
     std::vector<XML_NAME> path;
+    /// Its number among its measurement's entries with a path, for a parse's marks.
+    size_t slot = 0;
 };
 
 /// One measurement of a description, compiled.
 struct MEASUREMENT_PLAN {
-    ATTRIBUTE *measurement = nullptr;
-    ATTRIBUTE *columns = nullptr;
-    ATTRIBUTE *match = nullptr;
+    const ATTRIBUTE *measurement = nullptr;
+    const ATTRIBUTE *columns = nullptr;
+    const ATTRIBUTE *match = nullptr;
+    /// Its place among the description's measurements, and its outputs.
+    size_t index = 0;
     std::vector<PLAN_COLUMN> column_list;
     std::vector<PLAN_NEED> needs;
     /// The columns that act at element starts, and at element ends.
-    std::vector<PLAN_COLUMN *> start_columns;
-    std::vector<PLAN_COLUMN *> end_columns;
+    std::vector<const PLAN_COLUMN *> start_columns;
+    std::vector<const PLAN_COLUMN *> end_columns;
     /// The MATCH entries with a path, met at their element's end; the others are met at
     /// every end. Without any, or after a VOID first entry, every element end writes.
-    std::vector<PLAN_NEED *> path_needs;
+    std::vector<const PLAN_NEED *> path_needs;
     bool writes_at_every_end = false;
-    /// Of path_needs, those not met since the last record.
-    size_t unmet_needs = 0;
-    /// With AT_END columns: their group, how many of its elements are open, and the
-    /// records made meanwhile, held until one ends: their bytes, and where each AT_END
-    /// value goes into them.
+    /// With AT_END columns: their group. Records made while one is open are held until it ends.
     std::vector<XML_NAME> group_path;
-    int open_groups = 0;
-    /// Records made in this parse.
-    long records = 0;
-    std::string held;
-    std::vector<std::pair<size_t, const PLAN_COLUMN *>> held_marks;
     /// LISTATTRIBUTE columns: with any, a match writes one record per item.
-    std::vector<PLAN_COLUMN *> list_columns;
-    /// When every column writes a value or the file stamp: the bytes of each, in order.
-    std::vector<const VALUE *> plain_fields;
+    std::vector<const PLAN_COLUMN *> list_columns;
+    /// Every column writes a value or the file stamp, and none waits for a group: a record
+    /// is then its fields in order, on the fast path.
+    bool plain = false;
 
     /// The checks of the description, made once. Each fault is logged where a conversion
     /// meets it: naming the output, writing its header, preparing the match.
@@ -110,14 +102,17 @@ struct MEASUREMENT_PLAN {
     QString match_fault;
     /// The names of its columns that are longer than a header allows.
     QStringList long_names;
+    /// How many entry traces the emptying of its values writes at debug level 3, one per
+    /// node with children from its COLUMNS block on, as operators have always seen them.
+    int clear_traces = 0;
 };
 
 /// What an element's end does for one measurement: the columns that take their value
 /// there, the MATCH entries met there, and whether a record may be complete then.
 struct END_ACTION {
-    MEASUREMENT_PLAN *plan;
-    std::vector<PLAN_COLUMN *> columns;
-    std::vector<PLAN_NEED *> needs;
+    const MEASUREMENT_PLAN *plan;
+    std::vector<const PLAN_COLUMN *> columns;
+    std::vector<const PLAN_NEED *> needs;
     bool may_write;
     /// Such an element may end the group of the measurement's AT_END columns.
     bool ends_group = false;
@@ -128,11 +123,11 @@ struct END_ACTION {
 struct ELEMENT_ACTIONS {
     /// ABSENT_VALUES EMPTY: the columns emptied at the start, each with the path that must
     /// match (its own, or its own less the last step).
-    std::vector<std::pair<PLAN_COLUMN *, const std::vector<XML_NAME> *>> emptied;
-    std::vector<PLAN_COLUMN *> start_columns;
+    std::vector<std::pair<const PLAN_COLUMN *, const std::vector<XML_NAME> *>> emptied;
+    std::vector<const PLAN_COLUMN *> start_columns;
     std::vector<END_ACTION> ends;
     /// The measurements whose AT_END group ends with such an element.
-    std::vector<MEASUREMENT_PLAN *> groups;
+    std::vector<const MEASUREMENT_PLAN *> groups;
     /// A column reads the text of such an element at its end.
     bool wants_text = false;
     /// Some column is emptied or takes a value at the start of such an element.
@@ -142,12 +137,26 @@ struct ELEMENT_ACTIONS {
     int counter = -1;
 };
 
-/// An INPUTFILE description, compiled once after the configuration is read: what the
-/// handler follows in every file that the description matches.
+/// How the records of a description are written, from the GLOBALS settings.
+struct RECORD_LAYOUT {
+    QByteArray separator;
+    QByteArray record_separator;
+    OUTPUT_FORMAT format = OUTPUT_FORMAT::TEXT;
+    /// Of the values that time conversions write.
+    QString time_format;
+};
+
+/// An INPUTFILE description, compiled once after the configuration is read and never
+/// changed after: what the handler follows in every file that the description matches.
+/// What one parse keeps lives in the handler's PARSE_STATE.
 struct DESCRIPTION {
+    const ATTRIBUTE *inputfile = nullptr;
     /// The INPUTFILE pattern, which picks the description for a file by its name.
     QRegExp name_pattern;
+    RECORD_LAYOUT layout;
     std::vector<MEASUREMENT_PLAN> plans;
+    /// The columns of all measurements, numbered by PLAN_COLUMN::slot.
+    size_t column_count = 0;
     /// The actions by interned local name; names that no column or entry concerns get other.
     const ELEMENT_ACTIONS &actions_of(const void *local) const
     {
@@ -174,18 +183,24 @@ struct DESCRIPTION {
     /// Every element start must look for columns with faults or count positions.
     bool checks_starts = false;
     /// Columns whose path is missing: the first to act ends the parse with its fault.
-    std::vector<PLAN_COLUMN *> faulty_start_columns;
-    std::vector<PLAN_COLUMN *> faulty_end_columns;
+    std::vector<const PLAN_COLUMN *> faulty_start_columns;
+    std::vector<const PLAN_COLUMN *> faulty_end_columns;
     bool fails_at_end = false;
-    /// The file's time stamp as UTC_FILESTAMP columns write it, set for each file.
-    VALUE file_stamp;
 };
 
-/// Compiles every description of the configuration; a process's parses share the result.
-void compile_descriptions(ATTRIBUTE *root);
-/// The compiled form of an INPUTFILE node, compiled now if it was not yet.
-DESCRIPTION &description_of(ATTRIBUTE *inputfile);
-/// The same, with its parse state emptied for a new file.
-DESCRIPTION &begin_parse(ATTRIBUTE *inputfile);
+/// Every description of a configuration, compiled once, before the input is listed, from
+/// the tree and the GLOBALS settings; the workers of a run inherit and share them.
+class DESCRIPTIONS {
+public:
+    explicit DESCRIPTIONS(const ATTRIBUTE *root);
+    DESCRIPTIONS(const DESCRIPTIONS &) = delete;
+    DESCRIPTIONS &operator=(const DESCRIPTIONS &) = delete;
+    ~DESCRIPTIONS();
+
+    const std::vector<std::unique_ptr<const DESCRIPTION>> &all() const { return list; }
+
+private:
+    std::vector<std::unique_ptr<const DESCRIPTION>> list;
+};
 
 #endif

@@ -3,7 +3,8 @@
 #include "gl_param.h"
 #include "global_parser.h"
 #include "log_capture.h"
-#include "process_file.h"
+#include "data_file.h"
+#include "description.h"
 #include "tree_builder.h"
 #include "xml_input_handler.h"
 #include "xml_reader.h"
@@ -14,6 +15,17 @@ private slots:
     void initTestCase() { qputenv("TZ", "Europe/Berlin"); tzset(); }
     void records_data();
     void records();
+};
+
+/// Records of the one measurement into one file.
+class ONE_FILE : public RECORD_SINK {
+public:
+    explicit ONE_FILE(int fd) : file(fd) {}
+    DATA_FILE &records(size_t) override { return file; }
+    QString output_name(size_t) const override { return "out"; }
+
+private:
+    DATA_FILE file;
 };
 
 static void row(const char *name, const QByteArray &blocks, const QByteArray &xml, const QString &output,
@@ -172,22 +184,21 @@ void TstXml::records()
     const int parsed_config = parse_configuration(in);
     fclose(in);
     QCOMPARE(parsed_config, 0);
-    QTemporaryDir dir;
-    GL_param.output_path = dir.path();
-    GL_param.file_time = QDateTime(QDate(2011, 11, 10), QTime(13, 45));
-    ATTRIBUTE *inputfile = GL_param.current_inputfile = GL_param.description_root;
-    PROCESS_FILE process;
+    QTemporaryFile out;
+    QVERIFY(out.open());
+    const DESCRIPTIONS descriptions(GL_param.description_root);
+    ONE_FILE sink(dup(out.handle()));
     LogCapture capture;
-    QCOMPARE(process.open_output_files(inputfile), 0);
-    XMLInputHandler handler;
+    const MEASUREMENT_PLAN &plan = descriptions.all().front()->plans.front();
+    sink.records(0).append(plan.header);
+    XMLInputHandler handler(*descriptions.all().front(), "111110 13:45", sink);
     const bool parsed = XML_READER(&handler).parse(xml);
-    QCOMPARE(process.close_output_files(inputfile), 0);
-    QCOMPARE(process.publish_output_files(inputfile), 0);
+    QVERIFY(sink.records(0).finish(false));
     QCOMPARE(capture.text(), log);
     QCOMPARE(parsed, !log.contains("error detected"));
-    QFile out(dir.path() + "//1111101345_E_m_.data");
-    QVERIFY(out.open(QIODevice::ReadOnly));
-    QCOMPARE(QString::fromUtf8(out.readAll()), output);
+    QFile written(out.fileName());
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(written.readAll()), output);
 }
 
 QTEST_APPLESS_MAIN(TstXml)

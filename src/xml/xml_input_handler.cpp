@@ -10,31 +10,50 @@
 
 #include "attribute.h"
 #include "column_kinds.h"
-#include "constants.h"
 #include "data_file.h"
 #include "elog.h"
-#include "gl_param.h"
+
+PARSE_STATE::PARSE_STATE(const DESCRIPTION &description, const QByteArray &stamp, RECORD_SINK &sink)
+    : columns(new COLUMN_STATE[description.column_count]), measurements(description.plans.size())
+{
+    file_stamp.assign(stamp);
+    for (const MEASUREMENT_PLAN &plan : description.plans) {
+        MEASUREMENT_STATE &measurement = measurements[plan.index];
+        measurement.out = &sink.records(plan.index);
+        measurement.met.assign(plan.path_needs.size(), 0);
+        measurement.unmet_needs = plan.path_needs.size();
+        for (const PLAN_COLUMN &column : plan.column_list) {
+            COLUMN_STATE &own = columns[column.slot];
+            // Reserved buffers keep their memory when emptied, so values allocate only to grow.
+            own.list_text.reserve(64);
+            own.pending_key.reserve(16);
+            if (column.node->type == TOK_ATTRIBUTE_REGEXP)
+                own.regexp = column.regexp;
+            if (plan.plain)
+                measurement.plain_fields.push_back(column.kind->field == FIELD::FILE_STAMP ? &file_stamp : &own.value);
+        }
+    }
+}
+
+XMLInputHandler::XMLInputHandler(const DESCRIPTION &description, const QByteArray &stamp, RECORD_SINK &sink, bool trace)
+    : description(description), sink(sink), state(description, stamp, sink), trace(trace)
+{
+    child_counts.assign(size_t(description.counters) * (MAX_ELEMENT_DEPTH + 1), 0);
+    position = position_name();
+    const RECORD_LAYOUT &layout = description.layout;
+    one_byte_separators = layout.separator.size() == 1 && layout.record_separator.size() == 1;
+    field_format = FIELD_FORMAT(layout.format, one_byte_separators ? layout.separator.at(0) : 0);
+    formatted = layout.format != OUTPUT_FORMAT::TEXT;
+    separator_byte = one_byte_separators ? layout.separator.at(0) : 0;
+    record_separator_byte = one_byte_separators ? layout.record_separator.at(0) : 0;
+}
 
 void XMLInputHandler::startDocument()
 {
     depth = 0;
     reading_text = 0;
-    records_made = 0;
-    unequal_records = 0;
-    first_unequal_line = 0;
     wants_text = false;
     last_local = nullptr;
-    description = &begin_parse(GL_param.current_inputfile);
-    child_counts.assign(size_t(description->counters) * (MAX_ELEMENT_DEPTH + 1), 0);
-    position = position_name();
-    description->file_stamp.assign(GL_param.file_time.toString(GL_param.time_format).toUtf8());
-    separator = GL_param.column_separator.toUtf8();
-    record_separator = DEFAULT_RECORD_SEPARATOR.toUtf8();
-    one_byte_separators = separator.size() == 1 && record_separator.size() == 1;
-    field_format = FIELD_FORMAT(GL_param.output_format, one_byte_separators ? separator.at(0) : 0);
-    formatted = GL_param.output_format != OUTPUT_FORMAT::TEXT;
-    separator_byte = one_byte_separators ? separator.at(0) : 0;
-    record_separator_byte = one_byte_separators ? record_separator.at(0) : 0;
 }
 
 bool XMLInputHandler::characters(const char *text, size_t size)
@@ -58,10 +77,10 @@ bool XMLInputHandler::startElement(const XML_NAME &qName, const AttributeView &a
     // Siblings mostly share their name: the last one's actions are looked up once.
     if (qName.local != last_local) {
         last_local = qName.local;
-        last_actions = &description->actions_of(qName.local);
+        last_actions = &description.actions_of(qName.local);
     }
     const ELEMENT_ACTIONS &actions = *last_actions;
-    if (description->checks_starts) {
+    if (description.checks_starts) {
         if (!starts_without_fault(atts))
             return false;
         count_position(actions);
@@ -71,16 +90,17 @@ bool XMLInputHandler::startElement(const XML_NAME &qName, const AttributeView &a
     wants_text = reading_text != 0;
     character_buffer = std::string_view();
     if (actions.acts_at_start) {
-        for (Plan *plan : actions.groups)
-            plan->open_groups += is_pointer_matching(plan->group_path);
+        for (const Plan *plan : actions.groups)
+            of(*plan).open_groups += is_pointer_matching(plan->group_path);
         for (const auto &emptied : actions.emptied) {
             if (is_pointer_matching(*emptied.second)) {
-                emptied.first->node->result.clear();
-                emptied.first->list_text.clear();
-                emptied.first->items.clear();
+                COLUMN_STATE &column = of(*emptied.first);
+                column.value.clear();
+                column.list_text.clear();
+                column.items.clear();
             }
         }
-        for (Column *column : actions.start_columns)
+        for (const Column *column : actions.start_columns)
             take_attribute(*column, atts);
     }
     return true;
@@ -89,7 +109,7 @@ bool XMLInputHandler::startElement(const XML_NAME &qName, const AttributeView &a
 /// The position of an element whose name is counted, among its parent's children of that name.
 void XMLInputHandler::count_position(const ELEMENT_ACTIONS &actions)
 {
-    const size_t counters = size_t(description->counters);
+    const size_t counters = size_t(description.counters);
     if (actions.counter >= 0) {
         const unsigned position = ++child_counts[size_t(depth) * counters + size_t(actions.counter)];
         position_size = snprintf(position_text, sizeof position_text, "%u", position);
@@ -102,7 +122,7 @@ void XMLInputHandler::count_position(const ELEMENT_ACTIONS &actions)
 /// element start, another column at one with attributes.
 bool XMLInputHandler::starts_without_fault(const AttributeView &atts)
 {
-    for (const Column *column : description->faulty_start_columns) {
+    for (const Column *column : description.faulty_start_columns) {
         if (column->node->type == TOK_MAPATTRIBUTE || atts.count != 0) {
             elog.log(column->path_fault);
             return false;
@@ -121,7 +141,7 @@ bool XMLInputHandler::attribute_value(const void *name, const AttributeView &att
     return true;
 }
 
-void XMLInputHandler::take_attribute(Column &column, const AttributeView &atts)
+void XMLInputHandler::take_attribute(const Column &column, const AttributeView &atts)
 {
     if (column.node->type == TOK_MAPATTRIBUTE) {
         start_map(column, atts);
@@ -131,29 +151,30 @@ void XMLInputHandler::take_attribute(Column &column, const AttributeView &atts)
     int size;
     // Of several attributes with that local name the last one wins.
     if (is_pointer_matching(column.path) && attribute_value(column.attribute, atts, &value, &size))
-        column.node->result.assign(value, size_t(size));
+        of(column).value.assign(value, size_t(size));
 }
 
 // The table's parent empties it, an entry's start names its key, a look-up's start
 // takes its value: in this order when one element is more than one of them.
-void XMLInputHandler::start_map(Column &column, const AttributeView &atts)
+void XMLInputHandler::start_map(const Column &column, const AttributeView &atts)
 {
+    COLUMN_STATE &own = of(column);
     if (!column.parent_path.empty() && is_pointer_matching(column.parent_path))
-        column.table.clear();
+        own.table.clear();
     const char *value;
     int size;
     if (is_pointer_matching(column.path)) {
-        column.key_pending = attribute_value(column.attribute, atts, &value, &size);
-        if (column.key_pending)
-            assign_bytes(column.pending_key, value, size);
+        own.key_pending = attribute_value(column.attribute, atts, &value, &size);
+        if (own.key_pending)
+            assign_bytes(own.pending_key, value, size);
     }
     if (is_pointer_matching(column.lookup_path)) {
         const QByteArray *found =
-            attribute_value(column.lookup_attribute, atts, &value, &size) ? column.table.find(value, size) : nullptr;
+            attribute_value(column.lookup_attribute, atts, &value, &size) ? own.table.find(value, size) : nullptr;
         if (found)
-            column.node->result.assign(*found);
+            own.value.assign(*found);
         else
-            column.node->result.clear();
+            own.value.clear();
     }
 }
 
@@ -162,7 +183,7 @@ static bool is_xml_space(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-void XMLInputHandler::split_list(Column &column)
+void XMLInputHandler::split_list(COLUMN_STATE &column)
 {
     assign_bytes(column.list_text, character_buffer.data(), int(character_buffer.size()));
     column.items.clear();
@@ -181,13 +202,13 @@ void XMLInputHandler::split_list(Column &column)
 
 bool XMLInputHandler::endElement(const XML_NAME &qName)
 {
-    if (description->fails_at_end) {
-        elog.log(description->faulty_end_columns.front()->path_fault);
+    if (description.fails_at_end) {
+        elog.log(description.faulty_end_columns.front()->path_fault);
         return false;
     }
-    const ELEMENT_ACTIONS &actions = depth == 0 ? description->other : *open[depth - 1].actions;
+    const ELEMENT_ACTIONS &actions = depth == 0 ? description.other : *open[depth - 1].actions;
     for (const END_ACTION &action : actions.ends) {
-        for (Column *column : action.columns) {
+        for (const Column *column : action.columns) {
             if (is_pointer_matching(column->path))
                 evaluate_column(*column);
         }
@@ -200,7 +221,7 @@ bool XMLInputHandler::endElement(const XML_NAME &qName)
         }
         // A group's records have their AT_END values now.
         if (action.ends_group && is_pointer_matching(action.plan->group_path)) {
-            --action.plan->open_groups;
+            --of(*action.plan).open_groups;
             if (!release_held(*action.plan))
                 return false;
         }
@@ -215,92 +236,94 @@ bool XMLInputHandler::endElement(const XML_NAME &qName)
 }
 
 /// The value of a column that takes it at an element end, from the element's text.
-void XMLInputHandler::evaluate_column(Column &column)
+void XMLInputHandler::evaluate_column(const Column &column)
 {
-    ATTRIBUTE *col = column.node;
-    switch (col->type) {
+    COLUMN_STATE &own = of(column);
+    switch (column.node->type) {
     case TOK_ATTRIBUTE:
-        col->result.assign(character_buffer.data(), character_buffer.size());
+        own.value.assign(character_buffer.data(), character_buffer.size());
         break;
     case TOK_ATTRIBUTE_BOOL:
-        col->result.assign(
+        own.value.assign(
             character_buffer == std::string_view(column.argument.constData(), size_t(column.argument.size())) ? "1" : "0",
             1);
         break;
     case TOK_ATTRIBUTE_CONVERT:
-        convert_column(col);
+        convert_column(column);
         break;
     case TOK_ATTRIBUTE_REGEXP:
-        regexp_column(col);
+        regexp_column(column);
         break;
     case TOK_LISTATTRIBUTE:
-        split_list(column);
+        split_list(own);
         break;
     case TOK_MAPATTRIBUTE:
         // An entry's end stores its text under the key its start named.
-        if (column.key_pending) {
-            column.table.store(column.pending_key.constData(), column.pending_key.size(), character_buffer.data(),
-                               int(character_buffer.size()));
-            column.key_pending = false;
+        if (own.key_pending) {
+            own.table.store(own.pending_key.constData(), own.pending_key.size(), character_buffer.data(),
+                            int(character_buffer.size()));
+            own.key_pending = false;
         }
         break;
     }
 }
 
-void XMLInputHandler::convert_column(ATTRIBUTE *column)
+void XMLInputHandler::convert_column(const Column &column)
 {
     const QString text = QString::fromUtf8(character_buffer.data(), int(character_buffer.size()));
     QDateTime time;
-    switch (column->sub_type) {
+    switch (column.node->sub_type) {
     case TOK_MS_TO_UTC:
     case TOK_MS_TO_LOCAL:
         time.setMSecsSinceEpoch(text.toLongLong(nullptr, 10));
-        time = time.toTimeSpec(column->sub_type == TOK_MS_TO_UTC ? Qt::UTC : Qt::LocalTime);
+        time = time.toTimeSpec(column.node->sub_type == TOK_MS_TO_UTC ? Qt::UTC : Qt::LocalTime);
         break;
     case TOK_STRING_TO_LOCAL:
     case TOK_STRING_TO_UTC:
-        time = QDateTime::fromString(text, column->argument);
-        time = time.toTimeSpec(column->sub_type == TOK_STRING_TO_UTC ? Qt::UTC : Qt::LocalTime);
+        time = QDateTime::fromString(text, column.node->argument);
+        time = time.toTimeSpec(column.node->sub_type == TOK_STRING_TO_UTC ? Qt::UTC : Qt::LocalTime);
         break;
     default:
         elog.log("ERROR: unexpected sub_type in XMLInputHandler::endElement()\n");
         return;
     }
-    column->result.assign(time.toString(GL_param.time_format).toUtf8());
+    of(column).value.assign(time.toString(description.layout.time_format).toUtf8());
 }
 
-void XMLInputHandler::regexp_column(ATTRIBUTE *column)
+void XMLInputHandler::regexp_column(const Column &column)
 {
     const QString text = QString::fromUtf8(character_buffer.data(), int(character_buffer.size()));
-    const int found = column->regexp->indexIn(text, 0, QRegExp::CaretAtZero);
-    column->result.assign(column->regexp->cap(1).toUtf8());
+    COLUMN_STATE &own = of(column);
+    const int found = own.regexp.indexIn(text, 0, QRegExp::CaretAtZero);
+    own.value.assign(own.regexp.cap(1).toUtf8());
     if (found < 0) {
         elog.log(QString("ERROR: regular expression for operator REGEXPATTRIBUTE( pointer, \"%1\" ) "
                          "\"%2\" needs EXACTLY ONE subexpression _ found %3 for %4\n")
-                     .arg(column->argument, column->text, QString::number(found), text));
+                     .arg(column.node->argument, column.node->text, QString::number(found), text));
     }
 }
 
 /// The record-completion test; marks the NEEDS entries that are met now.
 bool XMLInputHandler::should_write(const END_ACTION &action)
 {
-    Plan &plan = *action.plan;
+    const Plan &plan = *action.plan;
     if (plan.writes_at_every_end)
         return true;
-    for (PLAN_NEED *need : action.needs) {
-        if (!need->node->satisfied && is_pointer_matching(need->path)) {
-            need->node->satisfied = true;
-            --plan.unmet_needs;
+    MEASUREMENT_STATE &own = of(plan);
+    for (const PLAN_NEED *need : action.needs) {
+        if (own.met[need->slot] != own.round && is_pointer_matching(need->path)) {
+            own.met[need->slot] = own.round;
+            --own.unmet_needs;
         }
     }
-    return plan.unmet_needs == 0;
+    return own.unmet_needs == 0;
 }
 
-void XMLInputHandler::reset_needs(Plan &plan)
+void XMLInputHandler::reset_needs(const Plan &plan)
 {
-    for (PLAN_NEED *need : plan.path_needs)
-        need->node->satisfied = false;
-    plan.unmet_needs = plan.path_needs.size();
+    MEASUREMENT_STATE &own = of(plan);
+    ++own.round;
+    own.unmet_needs = plan.path_needs.size();
 }
 
 /// A list item or LISTINDEX field of the record for item (-1 without list columns); a list
@@ -310,44 +333,55 @@ std::string_view XMLInputHandler::list_field(const Column &column, long item, bo
     *absent = false;
     if (column.kind->field != FIELD::LIST_ITEM)
         return item >= 0 ? std::string_view(digits, size_t(snprintf(digits, sizeof digits, "%ld", item + 1))) : std::string_view();
-    if (item < 0 || size_t(item) >= column.items.size()) {
+    const COLUMN_STATE &own = of(column);
+    if (item < 0 || size_t(item) >= own.items.size()) {
         *absent = true;
         return std::string_view();
     }
-    const auto &found = column.items[size_t(item)];
-    return std::string_view(column.list_text.constData() + found.first, size_t(found.second));
+    const auto &found = own.items[size_t(item)];
+    return std::string_view(own.list_text.constData() + found.first, size_t(found.second));
 }
 
 /// Writes the records held for a group that ends, each AT_END value put in its place.
-bool XMLInputHandler::release_held(Plan &plan)
+bool XMLInputHandler::release_held(const Plan &plan)
 {
-    DATA_FILE &out = *plan.measurement->file;
+    MEASUREMENT_STATE &own = of(plan);
+    DATA_FILE &out = *own.out;
     size_t from = 0;
-    for (const auto &mark : plan.held_marks) {
-        out.append(plan.held.data() + from, mark.first - from);
-        const VALUE &value = mark.second->node->result;
+    for (const auto &mark : own.held_marks) {
+        out.append(own.held.data() + from, mark.first - from);
+        const VALUE &value = *mark.second;
         const std::string_view field = field_format(value.data(), value.size(), value.absent());
         out.append(field.data(), field.size());
         from = mark.first;
     }
-    out.append(plan.held.data() + from, plan.held.size() - from);
-    plan.held.clear();
-    plan.held_marks.clear();
-    if (out.ok())
-        return true;
-    log_write_failed(plan.measurement->output_name, out.error());
+    out.append(own.held.data() + from, own.held.size() - from);
+    own.held.clear();
+    own.held_marks.clear();
+    return out.ok() || write_failed(plan);
+}
+
+/// Logs that an output could not be written and keeps why; always false.
+bool XMLInputHandler::write_failed(const Plan &plan)
+{
+    write_error = of(plan).out->error();
+    log_write_failed(sink.output_name(plan.index), write_error);
     return false;
 }
 
-int XMLInputHandler::write_output_files(Plan &plan)
+int XMLInputHandler::write_output_files(const Plan &plan)
 {
-    elog.debug(3, "CALLED: XMLInputHandler::write_output_files()\n");
-    DATA_FILE &out = *plan.measurement->file;
+    if (trace)
+        elog.log("CALLED: XMLInputHandler::write_output_files()\n");
+    MEASUREMENT_STATE &own = of(plan);
+    DATA_FILE &out = *own.out;
+    const QByteArray &separator = description.layout.separator;
+    const QByteArray &record_separator = description.layout.record_separator;
     // The usual record, and the hot path of every conversion: each field as it stands,
     // copied straight into the output's buffer while it has room, the rest appended.
-    const size_t plain = plan.plain_fields.size();
+    const size_t plain = own.plain_fields.size();
     if (plain != 0 && one_byte_separators) {
-        const VALUE *const *field = plan.plain_fields.data();
+        const VALUE *const *field = own.plain_fields.data();
         char *to = out.tail();
         const char *const limit = out.limit();
         size_t i = 0;
@@ -362,7 +396,7 @@ int XMLInputHandler::write_output_files(Plan &plan)
             to[-1] = record_separator_byte;
             out.commit(to);
             ++records_made;
-            ++plan.records;
+            ++own.records;
             return finish_record(plan);
         }
         out.commit(to);
@@ -372,7 +406,7 @@ int XMLInputHandler::write_output_files(Plan &plan)
             out.append(i + 1 < plain ? separator : record_separator);
         }
         ++records_made;
-        ++plan.records;
+        ++own.records;
         return finish_record(plan);
     }
     // One record, or with list columns one per item of the longest list (none for empty lists).
@@ -382,8 +416,8 @@ int XMLInputHandler::write_output_files(Plan &plan)
         records = 0;
         size_t shortest = SIZE_MAX;
         for (const Column *column : plan.list_columns) {
-            records = std::max(records, column->items.size());
-            shortest = std::min(shortest, column->items.size());
+            records = std::max(records, of(*column).items.size());
+            shortest = std::min(shortest, of(*column).items.size());
         }
         if (shortest != records) {
             if (unequal_records == 0 && line_source)
@@ -392,14 +426,14 @@ int XMLInputHandler::write_output_files(Plan &plan)
         }
     }
     records_made += long(records);
-    plan.records += long(records);
+    own.records += long(records);
     // While a group of AT_END columns is open, records are held until it ends.
-    const bool hold = plan.open_groups > 0;
+    const bool hold = own.open_groups > 0;
     const auto put = [&](const char *data, size_t size) {
         if (size == 0) // an empty field may have no bytes at all
             return;
         if (hold)
-            plan.held.append(data, size);
+            own.held.append(data, size);
         else
             out.append(data, size);
     };
@@ -409,24 +443,24 @@ int XMLInputHandler::write_output_files(Plan &plan)
     };
     for (size_t item = 0; item < records; ++item) {
         for (const Column &column : plan.column_list) {
-            if (hold && column.node->at_end) {
-                plan.held_marks.emplace_back(plan.held.size(), &column);
+            if (hold && column.at_end) {
+                own.held_marks.emplace_back(own.held.size(), &of(column).value);
             } else if (column.kind->field == FIELD::VALUE) {
-                const VALUE &value = column.node->result;
+                const VALUE &value = of(column).value;
                 put_field(value.data(), value.size(), value.absent());
             } else if (column.kind->field == FIELD::FILE_STAMP) {
-                put_field(description->file_stamp.data(), description->file_stamp.size(), false);
+                put_field(state.file_stamp.data(), state.file_stamp.size(), false);
             } else {
                 bool absent;
                 const std::string_view field = list_field(column, lists ? long(item) : -1, &absent);
                 put_field(field.data(), field.size(), absent);
             }
-            if (column.node->next)
+            if (!column.last)
                 put(separator.constData(), size_t(separator.size()));
         }
         put(record_separator.constData(), size_t(record_separator.size()));
     }
-    if (plan.held.size() > MAX_HELD) {
+    if (own.held.size() > MAX_HELD) {
         elog.log(QString("ERROR: more than 64 MiB of records wait for the end of a group of MEASUREMENT %1 "
                          "with AT_END columns\n").arg(plan.name));
         return 2;
@@ -435,13 +469,10 @@ int XMLInputHandler::write_output_files(Plan &plan)
 }
 
 /// After the records of a match: a write error ends the parse; else the marks start anew.
-int XMLInputHandler::finish_record(Plan &plan)
+int XMLInputHandler::finish_record(const Plan &plan)
 {
-    DATA_FILE &out = *plan.measurement->file;
-    if (!out.ok()) {
-        log_write_failed(plan.measurement->output_name, out.error());
-        return 1;
-    }
+    if (!of(plan).out->ok())
+        return write_failed(plan) ? 0 : 1;
     reset_needs(plan);
     return 0;
 }

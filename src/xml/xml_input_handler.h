@@ -10,8 +10,10 @@
 
 #include "description.h"
 #include "field_format.h"
+#include "lookup_table.h"
+#include "record_sink.h"
+#include "value.h"
 
-class ATTRIBUTE;
 class DATA_FILE;
 
 /// Deepest element nesting accepted.
@@ -38,13 +40,58 @@ struct AttributeView {
     }
 };
 
-/// SAX handler: follows the open elements against the chosen description and writes
-/// records. Names, text and values stay UTF-8 bytes. The description has passed the checks
+/// What one parse keeps for a column: its value, and the list or table it reads.
+struct COLUMN_STATE {
+    VALUE value;
+    /// LISTATTRIBUTE: the text and where its items lie in it (offset, size).
+    QByteArray list_text;
+    std::vector<std::pair<int, int>> items;
+    /// MAPATTRIBUTE: the key of the entry begun last, and the table.
+    QByteArray pending_key;
+    bool key_pending = false;
+    LOOKUP_TABLE table;
+    /// REGEXPATTRIBUTE: the description's expression; matching keeps its captures here.
+    QRegExp regexp;
+};
+
+/// What one parse keeps for a measurement.
+struct MEASUREMENT_STATE {
+    DATA_FILE *out = nullptr;
+    /// Of the MATCH entries with a path, the round of records in which each was met last,
+    /// and how many are not met in this round: a new record starts by counting on.
+    std::vector<unsigned long> met;
+    unsigned long round = 1;
+    size_t unmet_needs = 0;
+    /// How many elements of its AT_END group are open, and the records made meanwhile,
+    /// held until one ends: their bytes, and where each AT_END value goes into them.
+    int open_groups = 0;
+    std::string held;
+    std::vector<std::pair<size_t, const VALUE *>> held_marks;
+    /// Records made in this parse.
+    long records = 0;
+    /// A plain record's fields, in order.
+    std::vector<const VALUE *> plain_fields;
+};
+
+/// The state of one parse, made fresh for each file: nothing of it outlives the file.
+struct PARSE_STATE {
+    PARSE_STATE(const DESCRIPTION &description, const QByteArray &stamp, RECORD_SINK &sink);
+    std::unique_ptr<COLUMN_STATE[]> columns;
+    std::vector<MEASUREMENT_STATE> measurements;
+    /// The file's time stamp as UTC_FILESTAMP columns write it.
+    VALUE file_stamp;
+};
+
+/// SAX handler: follows the open elements against its description and writes records into
+/// its sink. Names, text and values stay UTF-8 bytes. The description has passed the checks
 /// of its outputs' opening: every measurement has its COLUMNS and a MATCH with entries.
+/// Everything it reads comes through its constructor and the parse.
 class XMLInputHandler {
 public:
-    /// Takes the compiled description of GL_param.current_inputfile; call before the
-    /// first element.
+    /// For one file: its description, its stamp as time conversions write it, where its
+    /// records go, and whether each record is traced (debug level 3 and up).
+    XMLInputHandler(const DESCRIPTION &description, const QByteArray &stamp, RECORD_SINK &sink, bool trace = false);
+
     void startDocument();
     bool startElement(const XML_NAME &qName, const AttributeView &atts);
     bool endElement(const XML_NAME &qName);
@@ -68,12 +115,17 @@ public:
         return true;
     }
 
+    /// Records made in the measurement so far, held ones included.
+    long records_of(size_t measurement) const { return state.measurements[measurement].records; }
+
     std::string_view character_buffer;
     /// Records made in this parse, held ones included; of them, those that paired lists
     /// of unequal length, and the line of the first.
     long records_made = 0;
     long unequal_records = 0;
     long first_unequal_line = 0;
+    /// The errno of an output that could not be written, which ended the parse; else 0.
+    int write_error = 0;
     /// The line the parse is at, as the reader tells it.
     long (*line_source)(void *) = nullptr;
     void *line_context = nullptr;
@@ -85,27 +137,32 @@ public:
 private:
     using Column = PLAN_COLUMN;
     using Plan = MEASUREMENT_PLAN;
+    COLUMN_STATE &of(const Column &column) { return state.columns[column.slot]; }
+    MEASUREMENT_STATE &of(const Plan &plan) { return state.measurements[plan.index]; }
     bool starts_without_fault(const AttributeView &atts);
     void count_position(const ELEMENT_ACTIONS &actions);
-    void take_attribute(Column &column, const AttributeView &atts);
-    void start_map(Column &column, const AttributeView &atts);
-    void split_list(Column &column);
+    void take_attribute(const Column &column, const AttributeView &atts);
+    void start_map(const Column &column, const AttributeView &atts);
+    void split_list(COLUMN_STATE &column);
     std::string_view list_field(const Column &column, long item, bool *absent);
-    bool release_held(Plan &plan);
+    bool release_held(const Plan &plan);
     /// Records held for AT_END columns, at most, in one group.
     static const size_t MAX_HELD = size_t(64) << 20;
     char digits[24];
-    int finish_record(Plan &plan);
-    void evaluate_column(Column &column);
-    void convert_column(ATTRIBUTE *column);
-    void regexp_column(ATTRIBUTE *column);
+    int finish_record(const Plan &plan);
+    void evaluate_column(const Column &column);
+    void convert_column(const Column &column);
+    void regexp_column(const Column &column);
     bool should_write(const END_ACTION &action);
-    void reset_needs(Plan &plan);
+    void reset_needs(const Plan &plan);
     /// 0; 1 when writing failed; 2 when held records grew too large (logged here).
-    int write_output_files(Plan &plan);
+    int write_output_files(const Plan &plan);
+    bool write_failed(const Plan &plan);
 
-    /// The description of the file, compiled once; its parse state is this parse's.
-    DESCRIPTION *description = nullptr;
+    const DESCRIPTION &description;
+    RECORD_SINK &sink;
+    PARSE_STATE state;
+    const bool trace;
     /// The open elements, outermost first, with what concerns each.
     struct OPEN_ELEMENT {
         XML_NAME name;
@@ -125,8 +182,6 @@ private:
     int reading_text = 0;
     const void *last_local = nullptr;
     const ELEMENT_ACTIONS *last_actions = nullptr;
-    QByteArray separator;
-    QByteArray record_separator;
     /// As they mostly are: then a record is written in one pass.
     bool one_byte_separators = false;
     FIELD_FORMAT field_format{OUTPUT_FORMAT::TEXT, 0};
