@@ -15,6 +15,8 @@ private slots:
     void initTestCase() { qputenv("TZ", "Europe/Berlin"); tzset(); }
     void records_data();
     void records();
+    void index_data();
+    void index();
 };
 
 /// Records of the one measurement into one file.
@@ -199,6 +201,49 @@ void TstXml::records()
     QFile written(out.fileName());
     QVERIFY(written.open(QIODevice::ReadOnly));
     QCOMPARE(QString::fromUtf8(written.readAll()), output);
+}
+
+void TstXml::index_data()
+{
+    QTest::addColumn<QByteArray>("blocks");
+    QTest::addColumn<QByteArray>("globals");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("actions");
+    const QByteArray columns("COLUMNS { ATTRIBUTE ( \"r\" -> \"a\" ) \"a\" ARGATTRIBUTE ( \"r\", \"#\" ) \"n\" }");
+    const QByteArray needs = "MATCH { NEEDS \"r\" } " + columns;
+    QTest::newRow("a column's text") << needs << QByteArray() << "a" << "start 0 ends 1 writes 0 text 1 counter -1 emptied 0";
+    QTest::newRow("an entry and a position") << needs << QByteArray() << "r" << "start 1 ends 1 writes 1 text 0 counter 0 emptied 0";
+    QTest::newRow("a name of no concern") << needs << QByteArray() << "q" << "start 0 ends 0 writes 0 text 0 counter -1 emptied 0";
+    QTest::newRow("VOID writes at every end") << "MATCH { VOID } " + columns << QByteArray() << "q"
+                                              << "start 0 ends 1 writes 1 text 0 counter -1 emptied 0";
+    QTest::newRow("EMPTY empties at the path and its parent") << needs << QByteArray("ABSENT_VALUES EMPTY") << "r"
+                                                              << "start 1 ends 1 writes 1 text 0 counter 0 emptied 2";
+}
+
+// What the compiled description files under an element's name, which is all the handler
+// looks at for such an element.
+void TstXml::index()
+{
+    QFETCH(QByteArray, blocks);
+    QFETCH(QByteArray, globals);
+    QFETCH(QString, name);
+    QFETCH(QString, actions);
+    GL_param.empty_absent_values = false;
+    QByteArray config = "GLOBALS { " + globals + " }\nINPUTFILE \"x\" { GENERATES MEASUREMENT {\n"
+                        "MEASUREMENTNAME \"m\" GRANULARITY EVENT\n" + blocks + "\n} }\n";
+    free_tree(GL_param.description_root);
+    GL_param.description_root = nullptr;
+    FILE *in = fmemopen(config.data(), size_t(config.size()), "rb");
+    QCOMPARE(parse_configuration(in), 0);
+    fclose(in);
+    const DESCRIPTIONS descriptions(GL_param.description_root);
+    const ELEMENT_ACTIONS &found = descriptions.all().front()->actions_of(intern_name(name.toUtf8()));
+    int writes = 0;
+    for (const END_ACTION &action : found.ends)
+        writes += action.may_write;
+    QCOMPARE(QString("start %1 ends %2 writes %3 text %4 counter %5 emptied %6")
+                 .arg(found.start_columns.size()).arg(found.ends.size()).arg(writes).arg(found.wants_text)
+                 .arg(found.counter).arg(found.emptied.size()), actions);
 }
 
 QTEST_APPLESS_MAIN(TstXml)
