@@ -51,7 +51,7 @@ const COLUMN_KIND *column_kind(int type, int sub_type);
 /// True for the types that may stand in a COLUMNS block.
 bool is_column_type(int type);
 
-/// The column tokens of the grammar, each with at least one row.
+/// The tokens that have a row in the table.
 constexpr bool is_kind_token(int token)
 {
     for (const COLUMN_KIND &kind : COLUMN_KINDS) {

@@ -83,7 +83,8 @@ static PLAN_COLUMN compile_column(const ATTRIBUTE *col)
         column.parent_path.assign(column.path.begin(), column.path.end() - 1);
     if (column.kind->has_path)
         column.path_fault = path_fault(col);
-    if (col->type == TOK_ATTRIBUTE_ARG || col->type == TOK_MAPATTRIBUTE)
+    // A column that acts at element starts reads the attribute its argument names.
+    if (column.kind->takes & TAKES_AT_START)
         column.attribute = intern_name(column.argument);
     if (col->type == TOK_ATTRIBUTE_REGEXP)
         column.regexp = QRegExp(col->argument, Qt::CaseSensitive, QRegExp::RegExp);
