@@ -120,6 +120,82 @@ static bool at_end_valid(const ATTRIBUTE *col, QString *group)
     return false;
 }
 
+/// PostgreSQL keeps this many bytes of a name and cuts the rest without a word: two
+/// names alike in these would fill one table or column.
+static const int MAX_DATABASE_NAME = 63;
+
+static bool database_name_valid(const QString &name, int line)
+{
+    if (name.toUtf8().size() <= MAX_DATABASE_NAME)
+        return true;
+    elog.log(QString("ERROR: name \"%1\" in line %2 is longer than the %3 bytes that PostgreSQL keeps\n")
+                 .arg(name).arg(line).arg(MAX_DATABASE_NAME));
+    return false;
+}
+
+/// The measurement's name and its columns, as a conversion takes them: the first
+/// MEASUREMENTNAME and the first COLUMNS block.
+struct TABLE_OF {
+    const ATTRIBUTE *name = nullptr;
+    const ATTRIBUTE *columns = nullptr;
+    explicit TABLE_OF(const ATTRIBUTE *m)
+        : name(m->child ? m->child->find(TOK_MEASUREMENTNAME) : nullptr), columns(m->find(TOK_COLUMNS))
+    {
+    }
+};
+
+/// Two columns of one measurement with one name make a header that no loader can take.
+static bool column_names_unique(const ATTRIBUTE *columns)
+{
+    for (const ATTRIBUTE *col = columns ? columns->child : nullptr; col; col = col->next) {
+        for (const ATTRIBUTE *earlier = columns->child; earlier != col; earlier = earlier->next) {
+            if (earlier->text == col->text) {
+                elog.log(QString("ERROR: column \"%1\" in line %2 has the name of the column in line %3\n")
+                             .arg(col->text).arg(col->line).arg(earlier->line));
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+static QStringList column_names(const ATTRIBUTE *columns)
+{
+    QStringList names;
+    for (const ATTRIBUTE *col = columns ? columns->child : nullptr; col; col = col->next)
+        names << col->text;
+    return names;
+}
+
+/// With -D the records of a measurement go into the table of its name: its name and
+/// column names must survive PostgreSQL's limit, and measurements that share a table
+/// must share its columns.
+static bool tables_sound(const ATTRIBUTE *root)
+{
+    bool sound = true;
+    QList<TABLE_OF> seen;
+    for (const ATTRIBUTE *inputfile = root; inputfile; inputfile = inputfile->next) {
+        for (const ATTRIBUTE *m = inputfile->child; m; m = m->next) {
+            const TABLE_OF table(m);
+            if (!table.name)
+                continue;
+            sound = database_name_valid(table.name->text, table.name->line) && sound;
+            for (const ATTRIBUTE *col = table.columns ? table.columns->child : nullptr; col; col = col->next)
+                sound = database_name_valid(col->text, col->line) && sound;
+            for (const TABLE_OF &earlier : seen) {
+                if (earlier.name->text == table.name->text && column_names(earlier.columns) != column_names(table.columns)) {
+                    elog.log(QString("ERROR: measurement \"%1\" has other columns in line %2 than in line %3\n")
+                                 .arg(table.name->text).arg(table.name->line).arg(earlier.name->line));
+                    sound = false;
+                    break;
+                }
+            }
+            seen << table;
+        }
+    }
+    return sound;
+}
+
 bool configuration_sound(const ATTRIBUTE *root)
 {
     bool sound = true;
@@ -135,7 +211,8 @@ bool configuration_sound(const ATTRIBUTE *root)
                         sound = at_end_valid(col, &group) && sound;
                 }
             }
+            sound = column_names_unique(TABLE_OF(m).columns) && sound;
         }
     }
-    return sound;
+    return (GL_param.database.isEmpty() || tables_sound(root)) && sound;
 }

@@ -18,6 +18,8 @@ private slots:
     void settings();
     void field_format_data();
     void field_format();
+    void sound_data();
+    void sound();
 };
 
 /// An in-memory copy of the bytes as a stream (fmemopen refuses an empty buffer).
@@ -177,6 +179,47 @@ void TstConfig::field_format()
     FIELD_FORMAT put(OUTPUT_FORMAT(format), separator);
     const std::string_view result = put(value.constData(), size_t(value.size()), absent);
     QCOMPARE(QByteArray(result.data(), int(result.size())), field);
+}
+
+void TstConfig::sound_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("database");
+    QTest::addColumn<QString>("log");
+    const QByteArray m("GENERATES MEASUREMENT { MEASUREMENTNAME \"");
+    const QByteArray head = "GLOBALS { }\nINPUTFILE \"x\" {\n  " + m;
+    const QByteArray long_name(60, 'm');
+    QTest::newRow("one name twice in a header") << head + "rp\"\n COLUMNS { ATTRIBUTE ( \"a\" ) \"node\"\n"
+                                                 "ATTRIBUTE ( \"b\" ) \"node\" ATTRIBUTE ( \"c\" ) \"v\" } } }" << QString()
+                                              << "ERROR: column \"node\" in line 5 has the name of the column in line 4\n";
+    QTest::newRow("63 bytes are kept") << head + long_name + "abc\" COLUMNS { ATTRIBUTE ( \"a\" ) \"c\" } } }"
+                                       << "dbname=x" << QString();
+    QTest::newRow("64 bytes are not") << head + long_name + "_abc\" COLUMNS { ATTRIBUTE ( \"a\" ) \"c\" } } }"
+                                      << "dbname=x" << "ERROR: name \"" + QString(long_name) + "_abc\" in line 3 is longer than the 63 bytes that PostgreSQL keeps\n";
+    QTest::newRow("nor in UTF-8") << head + "t\"\n COLUMNS { ATTRIBUTE ( \"a\" ) \"" + QByteArray(60, 'c') + "\xc3\xa4\xc3\xa4\" } } }"
+                                  << "dbname=x" << "ERROR: name \"" + QString(60, 'c') + "\u00e4\u00e4\" in line 4 is longer than the 63 bytes that PostgreSQL keeps\n";
+    QTest::newRow("a long name for files") << head + long_name + "_ab\" COLUMNS { ATTRIBUTE ( \"a\" ) \"c\" } } }"
+                                           << QString() << QString();
+    const QByteArray two = head + "rp\" COLUMNS { ARGATTRIBUTE ( \"r\", \"id\" ) \"id\" } }\n}\nINPUTFILE \"y\" {\n"
+                           + m + "rp\" COLUMNS { ARGATTRIBUTE ( \"r\", \"id\" ) \"ident\" } } }";
+    QTest::newRow("one table, other columns") << two << "dbname=x"
+                                              << "ERROR: measurement \"rp\" has other columns in line 6 than in line 3\n";
+    QTest::newRow("other columns into files") << two << QString() << QString();
+}
+
+// The checks that the grammar cannot make, with their lines; some only for a database.
+void TstConfig::sound()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QString, database);
+    QFETCH(QString, log);
+    GL_param.database = database;
+    QCOMPARE(parse_text(text), 0);
+    LogCapture capture;
+    const bool sound = configuration_sound(GL_param.description_root);
+    GL_param.database.clear();
+    QCOMPARE(capture.text(), log);
+    QCOMPARE(sound, log.isEmpty());
 }
 
 QTEST_APPLESS_MAIN(TstConfig)
