@@ -93,7 +93,7 @@ printf '<r><v>4</v></r>\n' >"$CASE/input/$b.xml"
 convert
 expect_run "delivered again" 1 "INFO: $CASE/output//$a.Q is in place with the same content - $a.xml was converted before" \
     "ERROR: file $CASE/output//$b.Q already exists - aborting " \
-    "HINT: $CASE/output//$b.Q holds other data; move it away to convert $b.xml again" "Info (1/2) Prozesse erfolgreich konvertiert"
+    "HINT: $CASE/output//$b.Q holds other data; move it away to convert $b.xml" "Info (1/2) Prozesse erfolgreich konvertiert"
 [ "$(cd "$CASE/output" && stat -c %Y:%s * && md5sum *)" = "$saved" ] && ok || fail "delivered again: the existing files changed"
 expect_listing "delivered again: nothing new" "$CASE/output" "$a.Q $b.Q"
 expect_listing "delivered again: the changed input stays" "$CASE/input" "$b.xml"

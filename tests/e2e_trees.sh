@@ -81,4 +81,49 @@ expect_run "failures" 1 "INFO: failed: A20240611.1401+0200-1415+0200_x.xml (stat
 [ "$(grep -c '^INFO: failed: ' "$CASE/log")" = 20 ] && ok || fail "failures: not 20 listed"
 [ "$(grep -A1 '^INFO: ... and 2 more' "$CASE/log" | tail -1)" = "Info: Main Program terminated" ] && ok || fail "failures: not before the summary"
 
+# The archive and quarantine inside the input tree are never read again: each file is
+# converted, archived or quarantined once, and nothing nests.
+new_case inside
+tree_conf
+mkdir -p "$CASE/input/a"
+printf '<d><v>once</v></d>' >"$CASE/input/a/A20240611.1400+0200-1415+0200_x1.xml"
+printf '<d>' >"$CASE/input/a/A20240611.1400+0200-1415+0200_x2.xml"
+mkdir "$CASE/input/archive" "$CASE/input/quar"
+for run in 1 2 3; do convert -r -k "$CASE/input/archive" -e "$CASE/input/quar"; done
+expect_run "inside" 0 "INFO: $CASE/input/archive lies inside the input tree and is not read" \
+    "INFO: $CASE/input/quar lies inside the input tree and is not read" "Info (0/0) Prozesse erfolgreich konvertiert"
+[ "$(cd "$CASE/input" && find . -type f ! -name '.strandor*' | sort | tr '\n' ' ')" = \
+    "./archive/a/A20240611.1400+0200-1415+0200_x1.xml ./quar/a/A20240611.1400+0200-1415+0200_x2.xml " ] \
+    && ok || fail "inside: files $(cd "$CASE/input" && find . -type f)"
+[ "$(converted)" = "once " ] && ok || fail "inside: records '$(converted)'"
+
+# A folder that cannot be read is said, the others are converted, and the run fails.
+new_case unreadable
+tree_conf
+printf '<d><v>read</v></d>' >"$CASE/input/A20240611.1400+0200-1415+0200_x.xml"
+# Deeper than PATH_MAX: made one folder at a time.
+(cd "$CASE/input" && perl -e 'for (1 .. 22) { mkdir "d" x 200 or die; chdir "d" x 200 or die }')
+convert -r
+expect_run "unreadable" 1 "Info (1/1) Prozesse erfolgreich konvertiert"
+[ "$(strip_log "$CASE/log" | grep -cE '^ERROR: could not read folder (d{200}/){19,}d{200}: File name too long$')" = 1 ] \
+    && ok || fail "unreadable: the folder is not named once"
+[ "$(converted)" = "read " ] && ok || fail "unreadable: records '$(converted)'"
+
+# One name in two node folders: %6 keeps the outputs apart; with %5 the second is refused,
+# and the hint points to %6.
+new_case folders
+tree_conf
+mkdir -p "$CASE/input/a" "$CASE/input/b"
+for n in a b; do printf '<d><v>%s</v></d>' $n >"$CASE/input/$n/A20240611.1400+0200-1415+0200_x1.xml"; done
+convert -r -t 1
+expect_run "folders, %5" 1 "ERROR: file $CASE/output//v_A20240611.1400+0200-1415+0200_x1.data already exists - aborting " \
+    "HINT: several input files map to this output name; put %6 into FILE_MASK to keep one output per input file"
+[ "$(grep -A1 -- '- aborting $' "$CASE/log" | tail -1 | strip_log /dev/stdin)" = "ERROR: could not open output files" ] \
+    && ok || fail "folders: the open failure does not follow"
+sed -i 's/%3_%5/%3_%6/' "$CASE/strandor.conf"
+rm "$CASE"/output/*
+printf '<d><v>a</v></d>' >"$CASE/input/a/A20240611.1400+0200-1415+0200_x1.xml"
+convert -r
+expect_listing "folders, %6" "$CASE/output" "v_a_A20240611.1400+0200-1415+0200_x1.data v_b_A20240611.1400+0200-1415+0200_x1.data"
+
 finish

@@ -5,7 +5,10 @@
 #include <QHash>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <dirent.h>
+#include <fcntl.h>
 #include <malloc.h>
 #include <cstdlib>
 #include <sys/stat.h>
@@ -28,12 +31,43 @@
 #include "shard.h"
 #include "worker_pool.h"
 
+/// A folder that no listing of an input tree may enter: the archive, quarantine or output
+/// directory, whose files would be read again as new inputs.
+struct SKIPPED_FOLDER {
+    dev_t device;
+    ino_t inode;
+};
+static std::vector<SKIPPED_FOLDER> skipped_folders;
+
+/// With -r, the folders of this run that lie inside the input tree; the start says so once.
+static void skip_own_folders()
+{
+    if (!GL_param.recursive)
+        return;
+    const QString input = QFileInfo(GL_param.input_path).canonicalFilePath() + "/";
+    const QString output = GL_param.database.isEmpty() ? GL_param.output_path : QString();
+    for (const QString &path : {GL_param.archive_path, GL_param.quarantine_path, output}) {
+        const QString canonical = path.isEmpty() ? QString() : QFileInfo(path).canonicalFilePath();
+        struct stat st;
+        if (canonical.isEmpty() || !canonical.startsWith(input) || stat(QFile::encodeName(canonical).constData(), &st) != 0)
+            continue;
+        skipped_folders.push_back({st.st_dev, st.st_ino});
+        elog.log(QString("INFO: %1 lies inside the input tree and is not read\n").arg(QDir::cleanPath(path)));
+    }
+}
+
+static bool is_skipped(const struct stat &st)
+{
+    return std::any_of(skipped_folders.begin(), skipped_folders.end(),
+                       [&](const SKIPPED_FOLDER &f) { return f.device == st.st_dev && f.inode == st.st_ino; });
+}
+
 /// The files of this run's shard, each with its size, in the order of their names, case
 /// ignored; files still young may still be being delivered, and are left for the next run.
 /// Listed one entry at a time: only the names and sizes stay, packed, so that a fork and a
 /// worker's end cost nothing in proportion to the files listed. With -r a file is named by
 /// its path below the input directory; hidden entries and links to directories are passed
-/// over, so no loop can occur.
+/// over, so no loop can occur. A folder that cannot be read is said once and fails the run.
 static void list_input_files(const QString &path)
 {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
@@ -49,26 +83,46 @@ static void list_input_files(const QString &path)
     while (!folders.isEmpty()) {
         const QString folder = folders.takeLast();
         const QString prefix = folder.isEmpty() ? QString() : folder + "/";
-        const QString directory = folder.isEmpty() ? path : join_path(path, folder);
-        for (QDirIterator it(directory, QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks); it.hasNext();) {
-            it.next();
-            subdirectories += 1;
-            if (GL_param.recursive)
-                folders << prefix + it.fileName();
+        const QByteArray directory = QFile::encodeName(folder.isEmpty() ? path : join_path(path, folder));
+        DIR *dir = opendir(directory.constData());
+        if (!dir) {
+            const int err = errno;
+            elog.log(QString("ERROR: could not read folder %1: %2\n").arg(folder.isEmpty() ? path : folder, system_reason(err)));
+            GL_param.folders_unread += 1;
+            continue;
         }
-        for (QDirIterator it(directory, QDir::Files); it.hasNext();) {
-            it.next();
-            const QFileInfo file = it.fileInfo();
-            const QString name = prefix + file.fileName();
-            if (!in_own_shard(file.fileName()))
+        while (const dirent *entry = readdir(dir)) {
+            if (entry->d_name[0] == '.') // hidden, and the folder itself and its parent
                 continue;
-            if (min_age != 0 && now - file.lastModified().toMSecsSinceEpoch() < min_age) {
+            const QString file_name = QFile::decodeName(entry->d_name);
+            const QString name = prefix + file_name;
+            struct stat own, st;
+            if (fstatat(dirfd(dir), entry->d_name, &own, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            // A link is followed to what it names, never to a folder; a link to something
+            // that is no file is listed, for its worker to refuse.
+            const bool link = S_ISLNK(own.st_mode);
+            if (link && (fstatat(dirfd(dir), entry->d_name, &st, 0) != 0 || S_ISDIR(st.st_mode)))
+                continue;
+            if (!link)
+                st = own;
+            if (S_ISDIR(st.st_mode)) {
+                subdirectories += 1;
+                if (GL_param.recursive && !is_skipped(st))
+                    folders << name;
+                continue;
+            }
+            if ((!link && !S_ISREG(st.st_mode)) || !in_own_shard(file_name))
+                continue;
+            const qint64 mtime = qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+            if (min_age != 0 && now - mtime < min_age) {
                 elog.debug(GL_param.dry_run ? 0 : 1, QString("INFO: %1 is younger than %2 s - left for the next run\n").arg(name).arg(GL_param.min_age));
                 GL_param.files_left += 1;
                 continue;
             }
-            listed.push_back({name.toLower(), name, file.size()});
+            listed.push_back({name.toLower(), name, qint64(st.st_size)});
         }
+        closedir(dir);
     }
     if (!GL_param.recursive && subdirectories != 0)
         elog.log(QString("INFO: %1 subdirectories of %2 are not read; use -r to convert input trees\n")
@@ -87,6 +141,8 @@ static void list_input_files(const QString &path)
 }
 
 static CONVERSION_SETUP setup;
+/// How the ledger of -D tells files apart, found by prepare_database() before the workers.
+static LEDGER_FORM ledger_form = LEDGER_FORM::UNKNOWN;
 
 /// What every conversion of the run is given: the compiled descriptions, the fate of a
 /// converted input, and where records go.
@@ -99,8 +155,30 @@ static void decide_conversion()
         setup.destination = [](const INPUT_FATE &fate) { return std::unique_ptr<OUTPUT_SINK>(new FILE_PUBLICATION(fate)); };
     else
         setup.destination = [database](const INPUT_FATE &fate) {
-            return std::unique_ptr<OUTPUT_SINK>(new DATABASE_LOAD(fate, database));
+            return std::unique_ptr<OUTPUT_SINK>(new DATABASE_LOAD(fate, database, ledger_form));
         };
+}
+
+/// Once, before any worker: -C creates the tables (workers that did so at once would
+/// collide); without it a ledger of an earlier version is said once. When the database
+/// cannot be asked, each worker asks for itself.
+static void prepare_database()
+{
+    if (GL_param.database.isEmpty())
+        return;
+    DATABASE database;
+    if (GL_param.create_tables) {
+        if (!database.connect(GL_param.database) || !database.create_tables(*setup.descriptions))
+            end_run(exit_status::FAILED);
+        ledger_form = LEDGER_FORM::DIGEST;
+        return;
+    }
+    if (database.connect(GL_param.database))
+        ledger_form = database.ledger_form();
+    if (ledger_form == LEDGER_FORM::NAME_SIZE_MTIME)
+        elog.log("WARNING: database: the ledger strandor_files has no sha256 column - run once with -C; until then a "
+                 "file is known by its name, size and modification time, and new bytes under an old name, size and "
+                 "time are not told apart\n");
 }
 
 /// Faults that would fail every conversion, one file at a time, are told once at the start.
@@ -147,6 +225,8 @@ static void warn_of_certain_failures()
         if (rc == exit_status::NO_DESCRIPTION || (rc != 0 && status == exit_status::OK))
             status = rc;
     }
+    if (GL_param.folders_unread != 0 && status == exit_status::OK)
+        status = exit_status::FAILED;
     elog.log(QString("INFO: dry run: %1 files\n").arg(GL_param.input_files.size()));
     exit(status);
 }
@@ -196,6 +276,7 @@ int main(int argc, char **argv)
         end_run(exit_status::FAILED);
     }
     warn_of_certain_failures();
+    skip_own_folders();
     if (GL_param.dry_run) {
         // A dry run touches nothing: a stop simply ends it.
         signal(SIGTERM, SIG_DFL);
@@ -207,12 +288,7 @@ int main(int argc, char **argv)
     const int locked = lock_shard();
     if (locked != 0)
         end_run(locked);
-    // Once, before any worker: workers that created them at once would collide.
-    if (GL_param.create_tables) {
-        DATABASE database;
-        if (!database.connect(GL_param.database) || !database.create_tables(*setup.descriptions))
-            end_run(exit_status::FAILED);
-    }
+    prepare_database();
     open_run_totals();
     // Before the listing: an input whose conversion a killed process had finished goes now.
     recover_leftovers();

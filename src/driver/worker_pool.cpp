@@ -236,7 +236,8 @@ static void log_summary()
 void exit_program()
 {
     log_summary();
-    end_run(GL_param.processes_succeeded == GL_param.processes_started ? exit_status::OK : exit_status::FAILED);
+    const bool all = GL_param.processes_succeeded == GL_param.processes_started && GL_param.folders_unread == 0;
+    end_run(all ? exit_status::OK : exit_status::FAILED);
 }
 
 [[noreturn]] static void terminate_handler(int sig)

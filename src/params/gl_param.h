@@ -73,6 +73,8 @@ public:
     /// run, and the bytes of the files handed to workers.
     int files_no_description;
     int files_left;
+    /// Folders of the input tree that could not be read: their files wait, and the run fails.
+    int folders_unread = 0;
     qint64 input_bytes;
     /// Failed inputs are moved here when their worker has ended (-e); empty to keep them.
     QString quarantine_path;

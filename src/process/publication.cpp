@@ -44,20 +44,38 @@ void log_replaced(const QString &file_name)
     elog.log(QString("INFO: %1 was replaced during its conversion - the new file stays for the next run\n").arg(file_name));
 }
 
+/// Whether the mask holds the placeholder, as the newer form of masks writes it.
+static bool mask_holds(const QString &mask, char digit)
+{
+    const QRegularExpression placeholder(QString("%%1(?![0-9])").arg(digit));
+    return mask.contains(placeholder);
+}
+
 static bool mask_names_source(const QString &mask)
 {
-    static const QRegularExpression five(QStringLiteral("%5(?![0-9])"));
-    return mask.contains(five);
+    return mask_holds(mask, '5') || mask_holds(mask, '6');
 }
 
 /// An output of an earlier input is in the way. Without the source's name in the mask,
-/// the files of one quarter hour share their names.
+/// the files of one quarter hour share their names; in an input tree, without its path,
+/// the files of one name in several folders do.
 static void log_taken(const QString &path)
 {
     log_exists(path);
-    if (!mask_names_source(GL_param.file_mask))
-        elog.log("HINT: several input files map to this output name; put %5 into FILE_MASK "
-                 "to keep one output per input file\n");
+    elog.log("ERROR: could not open output files\n");
+    const char placeholder = GL_param.recursive ? '6' : '5';
+    if (!mask_holds(GL_param.file_mask, placeholder) && !mask_holds(GL_param.file_mask, '6'))
+        elog.log(QString("HINT: several input files map to this output name; put %%1 into FILE_MASK "
+                         "to keep one output per input file\n").arg(placeholder));
+}
+
+/// What %6 stands for: the input's path below the input directory less ".gz" and its
+/// extension, each "/" written as "_", so that inputs of one name in several folders of a
+/// tree keep outputs of their own.
+QString source_path_stem(const QString &source_name)
+{
+    const int slash = source_name.lastIndexOf('/');
+    return QString(source_name.left(slash + 1) + source_stem(source_name.mid(slash + 1))).replace('/', '_');
 }
 
 /// QString::arg on the lowest placeholder; a mask without one drops the value
@@ -68,11 +86,11 @@ static QString fill_placeholder(const QString &mask, const QString &value)
     return mask.contains(placeholder) ? mask.arg(value) : mask;
 }
 
-/// A mask that names the source (a newer form) is filled by position: %1 to %5 each stand
+/// A mask that names the source (a newer form) is filled by position: %1 to %6 each stand
 /// for their own value wherever they are, in one pass, so that a "%" in a value stays literal.
-static QString fill_positions(const QString &mask, const QString (&values)[5])
+static QString fill_positions(const QString &mask, const QString (&values)[6])
 {
-    static const QRegularExpression placeholder(QStringLiteral("%([1-5])(?![0-9])"));
+    static const QRegularExpression placeholder(QStringLiteral("%([1-6])(?![0-9])"));
     QString result;
     int done = 0;
     QRegularExpressionMatchIterator it = placeholder.globalMatch(mask);
@@ -93,7 +111,7 @@ QString FILE_PUBLICATION::output_file_name(const MEASUREMENT_PLAN &plan, const I
     }
     const QString values[] = {input.stamp.toString(FILENAME_PMS_DATEFORMAT),
                               QString::fromLatin1(plan.granularity_letter), plan.name, GL_param.version,
-                              source_stem(input.base_name)};
+                              source_stem(input.base_name), source_path_stem(input.source_name)};
     QString file_name = GL_param.file_mask;
     if (mask_names_source(file_name))
         return GL_param.output_path + "/" + fill_positions(file_name, values);
@@ -247,7 +265,7 @@ OUTCOME FILE_PUBLICATION::settle_existing()
         const QString temp = temporary_name(name, getpid());
         if (!same_content(temp, name)) {
             log_taken(name);
-            elog.log(QString("HINT: %1 holds other data; move it away to convert %2 again\n").arg(name, input->source_name));
+            elog.log(QString("HINT: %1 holds other data; move it away to convert %2\n").arg(name, input->source_name));
             discard(0);
             return OUTCOME::failed();
         }

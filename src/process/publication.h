@@ -22,6 +22,8 @@ QString temporary_name(const QString &final_name, long pid);
 int rename_no_replace(const QByteArray &from, const QByteArray &to);
 /// Syncs the directory that holds the file at path.
 bool sync_directory(const QString &path);
+/// What %6 in a file mask stands for, from the input's path below the input directory.
+QString source_path_stem(const QString &source_name);
 /// "already exists": an output file of that name is in the way.
 void log_exists(const QString &path);
 /// The input's name now names another file, which the next run converts.

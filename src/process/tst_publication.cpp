@@ -21,6 +21,8 @@ private slots:
     void fate_data();
     void fate();
     void roll_back();
+    void path_stem_data();
+    void path_stem();
 };
 
 void TstPublication::status_data()
@@ -100,6 +102,24 @@ void TstPublication::roll_back()
                              "HINT: No such file or directory\n");
     QCOMPARE(QDir(dir.path() + "/out/a").entryList(QDir::Files | QDir::Hidden), QStringList());
     QCOMPARE(QDir(dir.path() + "/out").entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+void TstPublication::path_stem_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("stem");
+    QTest::newRow("top of the tree") << "x1.xml" << "x1";
+    QTest::newRow("a node folder") << "a/x1.xml" << "a_x1";
+    QTest::newRow("gzip, deeper") << "pm/n1/A2024.xml.gz" << "pm_n1_A2024";
+    QTest::newRow("a dot in a folder") << "a.b/x1" << "a.b_x1";
+}
+
+// What %6 stands for.
+void TstPublication::path_stem()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, stem);
+    QCOMPARE(source_path_stem(source), stem);
 }
 
 QTEST_APPLESS_MAIN(TstPublication)
