@@ -12,13 +12,9 @@ for option in "-v 4" "--version 4" "-h 1000" "--help 1000"; do
     head -${option#* } "$HELP" | cmp -s - "$CASE/stdout" && [ ! -s "$CASE/stderr" ] && ok || fail "$option: not exactly that output"
 done
 
-# Every bad command line ends with status 4 and its messages.
-for args in "-x" "-c" "-i" "-o /tmp -t" "--helpme"; do
-    run_strandor $args; expect_run "'$args'" 4 "ERROR: not expected option found in argument list" "HINT: see" "  Option -h" "to get some help"
-done
-bad_values -d "ERROR: debug level must be between 0=off (default) and 5 (extrem noisy)" 6 -1 010 abc ""
-bad_values -s "ERROR: shard must be K/N with 0 <= K < N" 1/1 4/4 -1/2 0/0 a/b 1 "" "0/ 2" 0/2/3 +0/2 0/4294967296
-bad_values -t "ERROR: number of parallel processes must be a positive integer" 0 -1 abc 2x 1.5 "" " 2" +2
+# A bad command line ends with status 4 and its messages (each refusal is in tst_params).
+run_strandor -x
+expect_run "-x" 4 "ERROR: not expected option found in argument list" "HINT: see" "  Option -h" "to get some help"
 
 # Configuration file problems; the input directory is not looked at before.
 new_case config
@@ -56,8 +52,6 @@ expect_status "unreadable configuration" 2
 grep -q "input in flex scanner failed" "$CASE/stderr" && ok || fail "unreadable configuration: scanner message"
 
 printf 'GLOBALS { VERSION "V1" }\nINPUTFILE "^x" { GENERATES MEASUREMENT { MATCH { NEEDS "a" -> "b" } } }\n' >"$CASE/v1.conf"
-run_strandor -c "$CASE/broken.conf" -c "$CASE/v1.conf" -i "$CASE/input" -o "$CASE/output" extra words
-expect_status "second -c wins, extra words ignored" 0
 
 # Paths: -i and -o gain a "/", the dump shows every parameter.
 run_strandor -c "$CASE/v1.conf" -i "$CASE/input/" -o /data/out -t 3 -s 4294967294/4294967295

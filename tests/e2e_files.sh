@@ -23,12 +23,8 @@ name_case() {
     expect_listing "$1: input removed" "$CASE/input" ""
 }
 name_case day meas_20111110_1345.xml 'VERSION "V1"' 24H 1111101345_D_CELL_V1.data ''
-# A wall-clock time that Berlin skips in spring: the digits as written.
-name_case summer-gap y_20220327_0215.xml 'VERSION "V1"' 15MIN 2203270215_Q_CELL_V1.data \
-    'time\tvalue\n220327 02:15\t1\n220327 02:15\t2\n'
-# %5: the source's name less ".gz" and its last extension. A mask with it is filled by
+# %5, the source's name less ".gz" and its last extension: a mask with it is filled by
 # position, and a "%" in a value stays literal.
-name_case source-no-extension xml_20111110_1345 'FILE_MASK "%5-%1.tsv"' 15MIN xml_20111110_1345-1111101345.tsv ''
 name_case source-percent 'p%1_20111110_1345.xml' 'FILE_MASK "%5.%2%9"' 15MIN 'p%1_20111110_1345.Q%9' ''
 name_case mask-and-separator meas_20111110_1345.xml \
     'FILE_MASK "%1-%2.tsv" COLUMN_SEPARATOR ";" TIME_FORMAT "dd.MM.yyyy hh:mm"' 15MIN 1111101345-Q.tsv \

@@ -4,30 +4,25 @@
 
 counter_conf "$WORK/strandor.conf"
 
-# A worker killed between publishing its output and removing its input leaves a journal;
-# the next run of its input directory and shard finishes that work before it lists the
-# input directory, whichever host wrote it. Leftovers of another shard or another input
-# directory (another id in the lock file) stay. An input to archive goes to the archive, which
-# must be the run's own (-k).
-for variant in moved-none moved-all archived; do
-    new_case "journal-$variant"
-    printf '<d><v>1</v></d>' >"$CASE/input/a_20240101_0001.xml"
-    printf 0123456789ab >"$CASE/input/.strandor.0of1.lock"
-    tag=elsewhere.0of1.0123456789ab.4711 final=2401010001_E_v_.data fate=1 keep=()
-    printf 't\tv\n240101 00:01\t1\n' >"$CASE/output/$final"
-    [ $variant = moved-none ] && mv "$CASE/output/$final" "$CASE/output/.$final.$tag.part"
-    [ $variant = archived ] && fate=a../archive keep=(-k "$CASE/archive") && mkdir "$CASE/archive"
-    printf '%s\0%s\0%s\0%s' $fate a_20240101_0001.xml ".$final.$tag.part" "$final" >"$CASE/output/.strandor.$tag.journal"
-    foreign=".strandor.elsewhere.0of1.ba9876543210.4711.journal .x.data.elsewhere.0of1.ba9876543210.4711.part .x.data.elsewhere.0of2.0123456789ab.4711.part"
-    for f in $foreign .y.data.there.0of1.0123456789ab.99.part; do : >"$CASE/output/$f"; done
-    run_strandor -c "$WORK/strandor.conf" -i "$CASE/input" -o "$CASE/output" "${keep[@]}"
-    expect_run "journal $variant" 0 "INFO: finished the interrupted conversion of $CASE/input//a_20240101_0001.xml" \
-        "Info (0/0) Prozesse erfolgreich konvertiert"
-    expect_listing "journal $variant: output" "$CASE/output" "$foreign $final"
-    expect_file "journal $variant: output content" "$CASE/output/$final" 't\tv\n240101 00:01\t1\n'
-    expect_listing "journal $variant: input removed" "$CASE/input" ""
-done
-expect_log "journal archived" "INFO: $CASE/input/a_20240101_0001.xml moved to $CASE/archive/a_20240101_0001.xml"
+# A worker killed between writing its output and publishing it leaves a journal; the next
+# run of its input directory and shard finishes that work before it lists the input
+# directory, whichever host wrote it. Leftovers of another shard or another input directory
+# (another id in the lock file) stay. What a journal may ask is in tst_process; journals of
+# published outputs and of archived inputs are finished in e2e_unlucky and e2e_trees.
+new_case journal
+printf '<d><v>1</v></d>' >"$CASE/input/a_20240101_0001.xml"
+printf 0123456789ab >"$CASE/input/.strandor.0of1.lock"
+tag=elsewhere.0of1.0123456789ab.4711 final=2401010001_E_v_.data
+printf 't\tv\n240101 00:01\t1\n' >"$CASE/output/.$final.$tag.part"
+printf '%s\0%s\0%s\0%s' 1 a_20240101_0001.xml ".$final.$tag.part" "$final" >"$CASE/output/.strandor.$tag.journal"
+foreign=".strandor.elsewhere.0of1.ba9876543210.4711.journal .x.data.elsewhere.0of1.ba9876543210.4711.part .x.data.elsewhere.0of2.0123456789ab.4711.part"
+for f in $foreign .y.data.there.0of1.0123456789ab.99.part; do : >"$CASE/output/$f"; done
+run_strandor -c "$WORK/strandor.conf" -i "$CASE/input" -o "$CASE/output"
+expect_run journal 0 "INFO: finished the interrupted conversion of $CASE/input//a_20240101_0001.xml" \
+    "Info (0/0) Prozesse erfolgreich konvertiert"
+expect_listing "journal: output" "$CASE/output" "$foreign $final"
+expect_file "journal: output content" "$CASE/output/$final" 't\tv\n240101 00:01\t1\n'
+expect_listing "journal: input removed" "$CASE/input" ""
 
 # Load: 10,000 small files with two workers. Children that are not reaped stay as zombies and
 # count among the parent's children.

@@ -73,12 +73,6 @@ expect_failed() {
     expect_listing "$name keeps its input" "$CASE/input" "$inputs"
 }
 
-# bad_values OPTION MESSAGE VALUE...: each value of the option ends the run with status 4,
-# MESSAGE and "ERROR: aborting program".
-bad_values() {
-    local option=$1 message=$2 value; shift 2
-    for value in "$@"; do run_strandor "$option" "$value"; expect_run "$option '$value'" 4 "$message" "ERROR: aborting program"; done
-}
 # counter_conf FILE: one record per <v>, its file named by the input's stamp.
 counter_conf() {
     printf '%s\n' 'GLOBALS { }' 'INPUTFILE "xml" { GENERATES MEASUREMENT { MEASUREMENTNAME "v" GRANULARITY EVENT MATCH { NEEDS "v" }' \
