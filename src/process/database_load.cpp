@@ -1,5 +1,6 @@
 #include "database_load.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 
@@ -12,7 +13,8 @@
 #include "elog.h"
 #include "gl_param.h"
 
-DATABASE_LOAD::DATABASE_LOAD(const INPUT_FATE &fate, const QString &conninfo) : OUTPUT_SINK(fate), conninfo(conninfo)
+DATABASE_LOAD::DATABASE_LOAD(const INPUT_FATE &fate, const QString &conninfo, LEDGER_FORM ledger)
+    : OUTPUT_SINK(fate), conninfo(conninfo), ledger(ledger)
 {
     // COPY takes the column names apart from the records: a database gets no header line.
     header_lines = false;
@@ -30,15 +32,47 @@ void DATABASE_LOAD::close_parts()
     parts.clear();
 }
 
+/// The SHA-256 of the bytes of fd as they lie on disk, compressed or not, read without
+/// moving its offset; empty with err set when they cannot be read.
+static QByteArray digest_of(int fd, int *err)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    std::unique_ptr<char[]> buffer(new char[1 << 18]);
+    off_t at = 0;
+    for (ssize_t n; (n = pread(fd, buffer.get(), 1 << 18, at)) != 0;) {
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            *err = errno;
+            return QByteArray();
+        }
+        hash.addData(buffer.get(), int(n));
+        at += n;
+    }
+    return hash.result().toHex();
+}
+
 OUTCOME DATABASE_LOAD::settle(const INPUT_FILE &input_file, bool *done_before)
 {
     *done_before = false;
     database.reset(new DATABASE);
     if (!database->connect(conninfo))
-        return OUTCOME::failed();
-    const int before = database->loaded_before(input_file.source_name, input_file.identity);
+        return OUTCOME::failed(database->failure_reason());
+    if (ledger == LEDGER_FORM::UNKNOWN && (ledger = database->ledger_form()) == LEDGER_FORM::UNKNOWN)
+        return OUTCOME::failed(database->failure_reason());
+    sha256.clear();
+    if (ledger == LEDGER_FORM::DIGEST) {
+        int err = 0;
+        sha256 = digest_of(input_file.fd, &err);
+        if (sha256.isEmpty()) {
+            elog.log(QString("ERROR: could not read %1\n").arg(input_file.path));
+            log_reason(err);
+            return OUTCOME::failed(err);
+        }
+    }
+    const int before = database->loaded_before(input_file.source_name, input_file.identity, sha256);
     if (before < 0)
-        return OUTCOME::failed();
+        return OUTCOME::failed(database->failure_reason());
     *done_before = before == 1;
     if (*done_before)
         elog.log(QString("INFO: %1 was loaded before - %2\n").arg(input_file.source_name, fate.goes() ? "removed" : "kept"));
@@ -46,11 +80,12 @@ OUTCOME DATABASE_LOAD::settle(const INPUT_FILE &input_file, bool *done_before)
 }
 
 /// An unnamed file in the temporary directory: what is left of it goes with the process.
-static int unnamed_file(int *err)
+/// Its name, gone at once, still tells messages which file system failed.
+static int unnamed_file(QString *path, int *err)
 {
-    const QByteArray pattern = QFile::encodeName(QDir::tempPath() + "/.strandor.XXXXXX");
-    QByteArray name = pattern;
+    QByteArray name = QFile::encodeName(QDir::tempPath() + "/.strandor.XXXXXX");
     const int fd = mkostemp(name.data(), O_CLOEXEC);
+    *path = QFile::decodeName(name);
     if (fd >= 0) {
         unlink(name.constData());
         return fd;
@@ -65,9 +100,10 @@ OUTCOME DATABASE_LOAD::open(const DESCRIPTION &description, const INPUT_FILE &in
 {
     input = &input_file;
     close_parts();
+    names.assign(description.plans.size(), QString());
     return open_measurements(description, [&](const MEASUREMENT_PLAN &plan) {
         int err = 0;
-        const int fd = unnamed_file(&err);
+        const int fd = unnamed_file(&names[plan.index], &err);
         if (fd < 0)
             return OUTCOME::failed(err);
         files[plan.index].reset(new DATA_FILE(fd));
@@ -94,7 +130,7 @@ OUTCOME DATABASE_LOAD::commit(const std::vector<long> &records)
         const int err = files[i]->error();
         files[i].reset();
         if (!written) {
-            log_write_failed("(a temporary file)", err);
+            log_write_failed(names[i], err);
             return OUTCOME::failed(err);
         }
         total += records[i];
@@ -104,8 +140,9 @@ OUTCOME DATABASE_LOAD::commit(const std::vector<long> &records)
         if (publishes(records[i]))
             loaded.push_back(parts[i]);
     }
-    if (!database->load(loaded, input->source_name, input->identity, input->stamp.toString(GL_param.time_format), total))
-        return OUTCOME::failed();
+    if (!database->load(loaded, input->source_name, input->identity, sha256, input->stamp.toString(GL_param.time_format),
+                        total))
+        return OUTCOME::failed(database->failure_reason());
     return OUTCOME::done();
 }
 

@@ -28,6 +28,9 @@ struct INPUT_FILE {
     QString base_name;
     /// The file as it was opened: only that file is removed or archived.
     FILE_IDENTITY identity;
+    /// Its open descriptor until the parse ends; settle() may read it with pread, which
+    /// leaves the parse's offset alone.
+    int fd = -1;
     /// Its time stamp, as the digits of its name give it.
     QDateTime stamp;
 };

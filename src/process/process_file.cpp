@@ -30,7 +30,7 @@ int PROCESS_FILE::status_of(const OUTCOME &outcome)
     if (outcome.ok())
         return exit_status::OK;
     const int err = outcome.error();
-    const bool outside = err == ENOSPC || err == EDQUOT || err == EIO || err == EROFS;
+    const bool outside = err == ENOSPC || err == EDQUOT || err == EIO || err == EROFS || err == OUTSIDE_THE_FILE;
     return outside ? exit_status::RETRY_LATER : exit_status::FAILED;
 }
 
@@ -46,6 +46,7 @@ int PROCESS_FILE::start(QString input_directory, QString file_name)
     struct stat st;
     if (fd >= 0 && fstat(fd, &st) == 0)
         input.identity = FILE_IDENTITY::of(st);
+    input.fd = fd;
     if (fd < 0) {
         const int err = errno;
         elog.log("ERROR: opening file " + input.path + "\n");

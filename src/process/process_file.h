@@ -38,7 +38,7 @@ public:
 
     /// The exit status of a conversion that ended so: 1 when the file is at fault (it is
     /// quarantined with -e), 75 when the reason lies outside it (no space, quota, an I/O
-    /// error, a read-only file system): it stays for the next run.
+    /// error, a read-only file system, a database outage): it stays for the next run.
     static int status_of(const OUTCOME &outcome);
 
 private:
