@@ -1,12 +1,15 @@
 #!/usr/bin/perl
-# Sums up one run of a corpus:  digest.pl RUN_DIR
+# Sums up one run of a corpus:  digest.pl RUN_DIR [TEXT]
 # For every input file: its name, 1 if it was refused ("parsing unsuccessful"), and an MD5
-# of its worker's log lines and its output files (names and bytes).
+# of its worker's log lines and its output files (names and bytes), which are appended to
+# TEXT under "### CORPUS<tab>NAME", so that a moved outcome can be shown.
 use strict;
 use warnings;
 use Digest::MD5 qw(md5_hex);
 
-my ($dir) = @ARGV;
+my ($dir, $text) = @ARGV;
+my ($corpus) = $dir =~ m{([^/]+)/*$};
+open(my $shown, '>>:raw', $text // '/dev/null') or die "$text: $!\n";
 open(my $in, '<:raw', "$dir/log") or die "$dir/log: $!\n";
 my (%file_of, %lines, $parent, $pid);
 while (my $line = <$in>) {
@@ -23,12 +26,15 @@ my @outputs = sort readdir($dh);
 for my $name (sort keys %lines) {
     my $digest = Digest::MD5->new;
     $digest->add($lines{$name}, "\0");
+    print $shown "### $corpus\t$name\n", $lines{$name};
     if ($name =~ /_(\d{8})_(\d{4})/) {
         my $stamp = substr($1, 2) . $2;
         for my $out (grep { /^\Q$stamp\E_/ } @outputs) {
             open(my $fh, '<:raw', "$dir/output/$out") or die "$out: $!\n";
             local $/;
-            $digest->add($out, "\0", <$fh>, "\0");
+            my $bytes = <$fh> // '';
+            $digest->add($out, "\0", $bytes, "\0");
+            print $shown "--- $out\n", $bytes =~ s/(?<!\n)\z/\n/r;
         }
     }
     print join("\t", $name, $lines{$name} =~ /^ERROR: parsing unsuccessful$/m ? 1 : 0, $digest->hexdigest), "\n";
