@@ -96,6 +96,19 @@ expect_run "planted journal" 0 "ERROR: journal $CASE/output/.strandor.h.0of1.$(c
 expect_file "victim untouched" "$WORK/victim.txt" 'victim\n'
 expect_listing "planted journal left in place" "$CASE/output" ".strandor.h.0of1.$(cat "$CASE/input/.strandor.0of1.lock").7.journal"
 
+# A crash of the system can leave a journal without its bytes (journals are not synced):
+# it is dropped with the temporary files of its process, and the input converts again.
+new_case crashed
+counter_conf "$CASE/strandor.conf"
+convert
+tag="h.0of1.$(cat "$CASE/input/.strandor.0of1.lock").8"
+: >"$CASE/output/.strandor.$tag.journal"
+: >"$CASE/output/.x.data.$tag.part"
+printf '<d><v>1</v></d>' >"$CASE/input/a_20240101_0001.xml"
+convert
+expect_run "crashed" 0 "INFO: journal $CASE/output/.strandor.$tag.journal is empty: the system stopped before it reached the disk - removed"
+expect_listing "crashed: only the output" "$CASE/output" "2401010001_E_v_.data"
+
 # A link to a FIFO fails its file; the run goes on.
 new_case fifo
 counter_conf "$CASE/strandor.conf"

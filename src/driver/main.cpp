@@ -24,12 +24,14 @@
 #include "exit_status.h"
 #include "file_path.h"
 #include "gl_param.h"
+#include "input_name.h"
 #include "name_codec.h"
 #include "process_file.h"
 #include "publication.h"
 #include "run_metrics.h"
 #include "shard.h"
 #include "worker_pool.h"
+#include "xml_reader.h"
 
 /// A folder that no listing of an input tree may enter: the archive, quarantine or output
 /// directory, whose files would be read again as new inputs.
@@ -150,6 +152,10 @@ static void decide_conversion()
 {
     setup.descriptions = new DESCRIPTIONS(GL_param.description_root); // for the life of the run
     setup.fate = INPUT_FATE::of_options(GL_param.debug_level, GL_param.archive_path);
+    // What each worker would set up for itself is done here once and inherited: the
+    // parser's globals and the patterns of input names.
+    XML_READER::prepare();
+    prepare_name_patterns();
     const QString database = GL_param.database;
     if (database.isEmpty())
         setup.destination = [](const INPUT_FATE &fate) { return std::unique_ptr<OUTPUT_SINK>(new FILE_PUBLICATION(fate)); };

@@ -4,10 +4,21 @@
 
 #include "constants.h"
 
+/// The number that digits [from, from + count) of text spell; the patterns give only digits.
+static int number(const QString &text, int from, int count)
+{
+    int value = 0;
+    for (int i = from; i < from + count; ++i)
+        value = value * 10 + (text[i].unicode() - '0');
+    return value;
+}
+
+/// The date (yyyyMMdd) and time (hhmm) as written; read by hand rather than by
+/// QDate::fromString, whose format parser each worker would otherwise set up for one name.
 static QDateTime wall_clock(const QString &date, const QString &time)
 {
-    const QDate d = QDate::fromString(date, INPUT_DATE_STRING);
-    const QTime t = QTime::fromString(time, INPUT_TIME_STRING);
+    const QDate d(number(date, 0, 4), number(date, 4, 2), number(date, 6, 2));
+    const QTime t(number(time, 0, 2), number(time, 2, 2));
     return d.isValid() && t.isValid() ? QDateTime(d, t, Qt::UTC) : QDateTime();
 }
 
@@ -26,6 +37,11 @@ QDateTime stamp_from_name(const QString &file_name)
     if (!found.hasMatch())
         found = three_gpp.match(file_name);
     return found.hasMatch() ? wall_clock(found.captured(1), found.captured(2)) : QDateTime();
+}
+
+void prepare_name_patterns()
+{
+    stamp_from_name(QString());
 }
 
 QString source_stem(const QString &file_name)

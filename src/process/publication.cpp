@@ -44,11 +44,21 @@ void log_replaced(const QString &file_name)
     elog.log(QString("INFO: %1 was replaced during its conversion - the new file stays for the next run\n").arg(file_name));
 }
 
-/// Whether the mask holds the placeholder, as the newer form of masks writes it.
+static bool is_digit(const QString &text, int i)
+{
+    return i < text.size() && text[i] >= '0' && text[i] <= '9';
+}
+
+/// Whether the mask holds the placeholder %<digit>, not followed by a further digit, as the
+/// newer form of masks writes it. Scanned by hand: a worker names its outputs once, and a
+/// regular expression would be compiled anew in each.
 static bool mask_holds(const QString &mask, char digit)
 {
-    const QRegularExpression placeholder(QString("%%1(?![0-9])").arg(digit));
-    return mask.contains(placeholder);
+    for (int i = mask.indexOf('%'); i >= 0; i = mask.indexOf('%', i + 1)) {
+        if (i + 1 < mask.size() && mask[i + 1] == QLatin1Char(digit) && !is_digit(mask, i + 2))
+            return true;
+    }
+    return false;
 }
 
 static bool mask_names_source(const QString &mask)
@@ -82,25 +92,28 @@ QString source_path_stem(const QString &source_name)
 /// (without the warning that arg() would print).
 static QString fill_placeholder(const QString &mask, const QString &value)
 {
-    static const QRegularExpression placeholder(QStringLiteral("%[0-9]"));
-    return mask.contains(placeholder) ? mask.arg(value) : mask;
+    for (int i = mask.indexOf('%'); i >= 0; i = mask.indexOf('%', i + 1)) {
+        if (is_digit(mask, i + 1))
+            return mask.arg(value);
+    }
+    return mask;
 }
 
 /// A mask that names the source (a newer form) is filled by position: %1 to %6 each stand
 /// for their own value wherever they are, in one pass, so that a "%" in a value stays literal.
 static QString fill_positions(const QString &mask, const QString (&values)[6])
 {
-    static const QRegularExpression placeholder(QStringLiteral("%([1-6])(?![0-9])"));
     QString result;
-    int done = 0;
-    QRegularExpressionMatchIterator it = placeholder.globalMatch(mask);
-    while (it.hasNext()) {
-        const QRegularExpressionMatch found = it.next();
-        result += mask.midRef(done, found.capturedStart() - done);
-        result += values[found.capturedRef(1).toInt() - 1];
-        done = found.capturedEnd();
+    int i = 0;
+    while (i < mask.size()) {
+        if (mask[i] == '%' && i + 1 < mask.size() && mask[i + 1] >= '1' && mask[i + 1] <= '6' && !is_digit(mask, i + 2)) {
+            result += values[mask[i + 1].unicode() - '1'];
+            i += 2;
+        } else {
+            result += mask[i++];
+        }
     }
-    return result + mask.midRef(done);
+    return result;
 }
 
 QString FILE_PUBLICATION::output_file_name(const MEASUREMENT_PLAN &plan, const INPUT_FILE &input)
@@ -386,6 +399,11 @@ OUTCOME FILE_PUBLICATION::write_journal()
     }
     // Written beside its name and renamed, so that a journal is complete whenever it
     // exists: a process killed while writing it leaves a draft, which recovery removes.
+    // It is not synced: it serves a process that is killed, whose writes the system
+    // keeps. After a crash of the system the outputs it names are on disk already
+    // (synced before their renames) and the input still is: converted again, the input
+    // finds them in place with the same content. An empty journal that a crash left
+    // behind is dropped by recovery.
     const QString name = journal_name(getpid());
     const QByteArray path = QFile::encodeName(name);
     const QByteArray draft = path + ".new";
@@ -394,9 +412,9 @@ OUTCOME FILE_PUBLICATION::write_journal()
     DATA_FILE journal(create_new(draft));
     journal.append(record);
     errno = EIO; // a short write sets none
-    const bool written = journal.finish();
+    const bool written = journal.finish(false);
     const int err = journal.error() != 0 ? journal.error() : errno;
-    const bool ok = written && rename(draft.constData(), path.constData()) == 0 && sync_directory(name);
+    const bool ok = written && rename(draft.constData(), path.constData()) == 0;
     if (ok)
         return OUTCOME::done();
     const int failed = written ? errno : err;
@@ -488,6 +506,11 @@ static bool finish_output(const QByteArray &temporary, const QByteArray &final_n
 /// False when the journal is refused and stays, with its process's temporary files.
 static bool finish_publication(const QString &journal_path, const QString &tag)
 {
+    if (QFileInfo(journal_path).size() == 0) {
+        elog.log(QString("INFO: journal %1 is empty: the system stopped before it reached the disk - removed\n").arg(journal_path));
+        QFile::remove(journal_path);
+        return true;
+    }
     JOURNAL j;
     const QString refused = read_journal(journal_path, tag, j);
     if (!refused.isEmpty()) {

@@ -86,8 +86,10 @@ static PLAN_COLUMN compile_column(const ATTRIBUTE *col)
     // A column that acts at element starts reads the attribute its argument names.
     if (column.kind->takes & TAKES_AT_START)
         column.attribute = intern_name(column.argument);
-    if (col->type == TOK_ATTRIBUTE_REGEXP)
+    if (col->type == TOK_ATTRIBUTE_REGEXP) {
         column.regexp = QRegExp(col->argument, Qt::CaseSensitive, QRegExp::RegExp);
+        column.regexp.indexIn(QString()); // compiled here, once, not in every worker
+    }
     if (col->type == TOK_MAPATTRIBUTE) {
         const ATTRIBUTE *lookup = nullptr;
         for (const ATTRIBUTE *n = col->child; n; n = n->next)
@@ -332,6 +334,7 @@ static std::unique_ptr<const DESCRIPTION> compile(const ATTRIBUTE *inputfile)
     auto description = std::make_unique<DESCRIPTION>();
     description->inputfile = inputfile;
     description->name_pattern = QRegExp(inputfile->text, Qt::CaseSensitive, QRegExp::RegExp);
+    description->name_pattern.indexIn(QString()); // compiled here, once, not in every worker
     description->layout = record_layout();
     for (const ATTRIBUTE *m = inputfile->child; m; m = m->next) {
         MEASUREMENT_PLAN plan;

@@ -385,6 +385,11 @@ static bool run(XML_READER::Private &r)
 
 XML_READER::XML_READER(XMLInputHandler *handler) : handler(handler) {}
 
+void XML_READER::prepare()
+{
+    xmlInitParser();
+}
+
 bool XML_READER::parse(INPUT_STREAM &input)
 {
     Private r;

@@ -15,6 +15,9 @@ class XMLInputHandler;
 class XML_READER {
 public:
     explicit XML_READER(XMLInputHandler *handler);
+    /// Sets up the parser's globals now: a parent that calls this before forking spares
+    /// each worker the work.
+    static void prepare();
 
     /// Reads the stream to its end; true when the document was well-formed and the
     /// handler accepted every event. Every failure is logged through the handler, except
