@@ -90,5 +90,7 @@ done
 run_strandor -c "$CASE/v1.conf" -i "$CASE/input" -o "$CASE/output"
 expect_run "empty input directory" 0 "Info: Main Program terminated"
 [ "$(tail -1 "$CASE/log")" = "Info (0/0) Prozesse erfolgreich konvertiert" ] && ok || fail "summary is the last line"
+# libpq and its libraries are loaded only by a run with -D.
+ldd "$STRANDOR" | grep -q libpq && fail "libpq is linked" || ok
 
 finish

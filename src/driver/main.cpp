@@ -24,7 +24,6 @@
 #include "exit_status.h"
 #include "file_path.h"
 #include "gl_param.h"
-#include "input_name.h"
 #include "name_codec.h"
 #include "process_file.h"
 #include "publication.h"
@@ -152,10 +151,8 @@ static void decide_conversion()
 {
     setup.descriptions = new DESCRIPTIONS(GL_param.description_root); // for the life of the run
     setup.fate = INPUT_FATE::of_options(GL_param.debug_level, GL_param.archive_path);
-    // What each worker would set up for itself is done here once and inherited: the
-    // parser's globals and the patterns of input names.
+    // What each worker would set up for itself is done here once and inherited.
     XML_READER::prepare();
-    prepare_name_patterns();
     const QString database = GL_param.database;
     if (database.isEmpty())
         setup.destination = [](const INPUT_FATE &fate) { return std::unique_ptr<OUTPUT_SINK>(new FILE_PUBLICATION(fate)); };

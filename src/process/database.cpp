@@ -1,6 +1,5 @@
 #include "database.h"
 
-#include <libpq-fe.h>
 
 #include <cerrno>
 #include <cstring>
@@ -12,7 +11,33 @@
 #include "description.h"
 #include "elog.h"
 #include "outcome.h"
+#include "pq_library.h"
 #include "safe_open.h"
+
+// libpq is called through the functions loaded when a run first needs it; the first
+// caller, conninfo_fault, says when it cannot be loaded.
+#define PQclear (pq_library()->PQclear)
+#define PQcmdStatus (pq_library()->PQcmdStatus)
+#define PQconndefaults (pq_library()->PQconndefaults)
+#define PQconnectdbParams (pq_library()->PQconnectdbParams)
+#define PQconninfo (pq_library()->PQconninfo)
+#define PQconninfoFree (pq_library()->PQconninfoFree)
+#define PQconninfoParse (pq_library()->PQconninfoParse)
+#define PQerrorMessage (pq_library()->PQerrorMessage)
+#define PQexec (pq_library()->PQexec)
+#define PQexecParams (pq_library()->PQexecParams)
+#define PQfinish (pq_library()->PQfinish)
+#define PQfreemem (pq_library()->PQfreemem)
+#define PQgetResult (pq_library()->PQgetResult)
+#define PQgetvalue (pq_library()->PQgetvalue)
+#define PQntuples (pq_library()->PQntuples)
+#define PQputCopyData (pq_library()->PQputCopyData)
+#define PQputCopyEnd (pq_library()->PQputCopyEnd)
+#define PQresultErrorField (pq_library()->PQresultErrorField)
+#define PQresultErrorMessage (pq_library()->PQresultErrorMessage)
+#define PQresultStatus (pq_library()->PQresultStatus)
+#define PQsetNoticeReceiver (pq_library()->PQsetNoticeReceiver)
+#define PQstatus (pq_library()->PQstatus)
 
 namespace {
 struct RESULT {
@@ -134,6 +159,9 @@ int reason_of_sqlstate(const char *sqlstate)
 
 QString conninfo_fault(const QString &conninfo)
 {
+    QString missing;
+    if (!pq_library(&missing))
+        return "libpq cannot be loaded: " + missing;
     char *error = nullptr;
     PQconninfoOption *options = PQconninfoParse(conninfo.toUtf8().constData(), &error);
     if (!options) {
@@ -158,7 +186,8 @@ QString conninfo_fault(const QString &conninfo)
 
 DATABASE::~DATABASE()
 {
-    PQfinish(connection);
+    if (connection)
+        PQfinish(connection);
 }
 
 /// Logs the error of a statement, or of the connection when the server gave no answer,
@@ -184,6 +213,9 @@ bool DATABASE::failed_outside(const char *what)
 
 bool DATABASE::connect(const QString &conninfo_text)
 {
+    QString missing;
+    if (!pq_library(&missing))
+        return failed_outside(QString("libpq cannot be loaded: %1").arg(missing).toUtf8().constData());
     const QByteArray conninfo = conninfo_text.toUtf8();
     // The string's own settings win over the first two; the records are UTF-8 whatever
     // it says.

@@ -11,10 +11,6 @@
 /// name holds neither form or names an impossible date or time.
 QDateTime stamp_from_name(const QString &file_name);
 
-/// Compiles the patterns of stamp_from_name now: a parent that calls this before forking
-/// spares each worker the compiling.
-void prepare_name_patterns();
-
 /// The name less a final ".gz" and then less its last extension: what "%5" in a file
 /// mask stands for.
 QString source_stem(const QString &file_name);
