@@ -18,14 +18,15 @@ checks = {
     "completions = parallelism = N of -s $(JOB_COMPLETION_INDEX)/N": spec["parallelism"] == spec["completions"]
     and opt["-s"] == "$(JOB_COMPLETION_INDEX)/%d" % spec["completions"],
     "a core for each worker of -t": box["resources"]["requests"]["cpu"] == box["resources"]["limits"]["cpu"] == opt["-t"],
-    "input and output on a ReadWriteMany volume": claim["spec"]["accessModes"] == ["ReadWriteMany"] and len(shared) == 1
-    and all(opt[o].startswith(mounts[shared[0]] + "/") for o in ("-i", "-o")),
+    "input, output and quarantine on one ReadWriteMany volume": claim["spec"]["accessModes"] == ["ReadWriteMany"]
+    and len(shared) == 1 and all(opt[o].startswith(mounts[shared[0]] + "/") for o in ("-i", "-o", "-e")),
     "a CronJob of the same Job every 15 minutes, never two at once": cron["kind"] == "CronJob"
     and cron["spec"]["schedule"] == "*/15 * * * *" and cron["spec"]["concurrencyPolicy"] == "Forbid"
     and cron["spec"]["jobTemplate"]["spec"] == spec,
     "a Slurm array 0-(N-1), -s TASK_ID/TASK_COUNT, a core per worker": re.search(r"^#SBATCH --array=0-\d+$", slurm, re.M)
     and re.search(r"^#SBATCH --cpus-per-task=\d+$", slurm, re.M) and '-t "$SLURM_CPUS_PER_TASK"' in slurm
     and '-s "$SLURM_ARRAY_TASK_ID/$SLURM_ARRAY_TASK_COUNT"' in slurm,
+    "a Slurm quarantine beside the input": re.search(r"-i (/\S+)/input .* -e \1/quarantine$", slurm, re.M | re.S),
     "a Slurm script that bash reads": subprocess.run(["bash", "-n", slurm_path]).returncode == 0,
 }
 failed = [name for name, ok in checks.items() if not ok]

@@ -37,7 +37,8 @@ touch -d "@$(($(date +%s) + 3600))" "$CASE/input/skewed_20240101_0300.xml"
 mkdir "$WORK/quarantine"
 convert -a 60 -m "$CASE/run.prom" -e "$WORK/quarantine"
 expect_run "-a 60" 1 "INFO: minimum age: <60 s>" "INFO: metrics file: <$CASE/run.prom>" "Info (3/5) Prozesse erfolgreich konvertiert"
-expect_no_log "-a 60 at -d 0" "younger"
+expect_log "-a 60 at -d 0" "INFO: 2 files are younger than 60 s and wait for the next run"
+[ "$(grep -c younger "$CASE/log")" = 1 ] && ok || fail "-a 60 at -d 0: young files said more than once"
 expect_listing "-a 60 leaves the young" "$CASE/input" "new_20240101_0200.xml skewed_20240101_0300.xml"
 expect_metrics "-m" 0/1 3 1 1 2 "$bytes" 1 2 0 6 "$(cat "$CASE"/output/* | wc -c)"
 
@@ -46,6 +47,7 @@ touch -d "@$(($(date +%s) - 30))" "$CASE/input/new_20240101_0200.xml"
 convert -a 4294967295 -d 1 -m "$CASE/run.prom"
 expect_run "-d 1" 0 "INFO: new_20240101_0200.xml is younger than 4294967295 s - left for the next run" \
     "INFO: skewed_20240101_0300.xml is younger than 4294967295 s - left for the next run" "Info (0/0) Prozesse erfolgreich konvertiert"
+expect_no_log "-d 1 names the files instead" "wait for the next run"
 expect_metrics "-m, nothing old enough" 0/1 0 0 0 2 0 0
 convert -a 29
 expect_run "-a 29" 0 "INFO: processing file = new_20240101_0200.xml" "Info (1/1) Prozesse erfolgreich konvertiert"
@@ -63,10 +65,6 @@ run_in_case bash -c 'set -o pipefail; (trap "" XFSZ; ulimit -f 0; exec "$@") 2>&
     "$STRANDOR" -c "$CASE/strandor.conf" -i "$CASE/input" -o "$CASE/output" -m "$CASE/run.prom"
 expect_run "metrics not written" 1 "ERROR: could not write metrics file $CASE/run.prom: File too large"
 
-# A refused command line writes no metrics.
-run_strandor -m "$CASE/run.prom" -a x
-expect_status "-m, then a bad option" 4
-expect_listing "no metrics file, no temporary one" "$CASE" "bad.conf input log output stderr stdout strandor.conf"
 # A file that gives no record is converted, and counted as empty. A run refused as busy
 # leaves the metrics of the run that holds the lock alone.
 new_case empty

@@ -30,10 +30,15 @@ $(cd "$TESTS_DIR/../examples" && find . -type f ! -name run.sh | sed 's|^\.|/usr
 /usr/share/man/man1/strandor.1.gz"
 actual=$(cd "$WORK/root" && find . -type f | sed 's|^\.||' | sort)
 [ "$actual" = "$(echo "$expected" | sort)" ] && ok || { fail "package files"; diff <(echo "$expected" | sort) <(echo "$actual") >&2; }
+# Those directories, and the quarantine of the options, are what postinst makes: without
+# the quarantine every run would be refused.
+dirs=$(sed -n 's/^STRANDOR_\(INPUT\|OUTPUT\)=//p; s/^STRANDOR_OPTIONS=.* -e \([^ "]*\).*/\1/p' "$WORK/root/etc/default/strandor" | xargs)
+[ "$dirs" = "$(grep -oE '/var/spool/[^ ;"]+' "$WORK/control/postinst" | xargs)" ] && ok || fail "postinst does not make exactly $dirs"
 
 doc=$WORK/root/usr/share/doc/strandor
 head -1 "$doc/copyright" | grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
-    && grep -qx 'Files: \*' "$doc/copyright" && ok || fail "copyright is not in the machine-readable format"
+    && grep -qx 'Files: \*' "$doc/copyright" && grep -qx 'License: Apache-2.0' "$doc/copyright" \
+    && ok || fail "copyright is not in the machine-readable format, under the Apache License 2.0"
 changelog() { gzip -dc "$doc/changelog.Debian.gz" | dpkg-parsechangelog -l- -S "$1"; }
 [ "$(changelog Version) $(changelog Maintainer)" = "$version $(field Maintainer)" ] \
     && ok || fail "changelog: $(changelog Version) by $(changelog Maintainer)"

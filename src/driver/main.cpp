@@ -128,6 +128,10 @@ static void list_input_files(const QString &path)
     if (!GL_param.recursive && subdirectories != 0)
         elog.log(QString("INFO: %1 subdirectories of %2 are not read; use -r to convert input trees\n")
                      .arg(subdirectories).arg(QDir::cleanPath(path)));
+    // Where no young file is named, their number tells why files do not go away.
+    if (GL_param.files_left != 0 && GL_param.debug_level < 1 && !GL_param.dry_run)
+        elog.log(QString("INFO: %1 files are younger than %2 s and wait for the next run\n")
+                     .arg(GL_param.files_left).arg(GL_param.min_age));
     std::sort(listed.begin(), listed.end(), [](const LISTED &a, const LISTED &b) {
         const int c = a.key.compare(b.key);
         return c != 0 ? c < 0 : a.name < b.name;

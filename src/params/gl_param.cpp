@@ -31,9 +31,7 @@ static const char *const USAGE_TEXT[] = {
     "strandor -t  <number of processes> - defines number of subprocesses running in parallel",
     "strandor -i  <path to the input directory> - where to find input files",
     "strandor -o  <path to the output directory> - where to store output files",
-    "strandor [-d <debug level>] the <debug level varies from 0 (off) to 5 (very noisy)\n",
-    "strandor example:",
-    "strandor -c /opt/strandor/strandor.conf",
+    "strandor [-d <debug level>] the <debug level varies from 0 (off) to 5 (very noisy)",
     "strandor -s  <K/N> - convert only the files of shard K out of N (FNV-1a hash of the file name modulo N)",
     "strandor -a  <seconds> - leave files modified less than <seconds> ago for the next run",
     "strandor -m  <metrics file> - write the run's metrics there when it ends (Prometheus text format)",
@@ -44,7 +42,9 @@ static const char *const USAGE_TEXT[] = {
     "strandor -r  read the input directory's subdirectories too, at any depth (an input tree)",
     "strandor -D  <conninfo> - load the records into this PostgreSQL database instead of writing files",
     "strandor -C  with -D: create missing tables first (every column text) and the ledger strandor_files",
-    "strandor --help, --version  the same as -h, -v",
+    "strandor --help, --version  the same as -h, -v\n",
+    "strandor example:",
+    "strandor -c /etc/strandor/strandor.conf -i /var/spool/strandor/input -o /var/spool/strandor/output",
 };
 
 GL_PARAM::GL_PARAM()
