@@ -4,6 +4,8 @@
 # re-encoded as ISO-8859-1 and gzip-compressed. Ratios are taken within one run.
 #   bench/run.sh [--quick]     --quick leaves out the 1 GB file
 #   BENCH_PART=formats bench/run.sh   only the output formats and -D
+#   BENCH_PART=per_file bench/run.sh  only bench/per_file.sh: what a file costs, this build
+#                                     against the landed one (BENCH_BASE=<ref>, default e0140c2)
 # MB = 10^6 bytes. Each 10 MB figure is the best of three runs.
 set -eu
 cd "$(dirname "$0")/.."
@@ -15,6 +17,7 @@ command -v xmllint >/dev/null && [ -x /usr/bin/time ] || {
 cmake --build build --target strandor -j "$(nproc)" >/dev/null
 FAST=$PWD/build/src/driver/strandor
 CONF=$PWD/bench/bench.conf
+[ "${BENCH_PART:-}" != per_file ] || exec bash bench/per_file.sh "$QUICK"
 
 mkdir -p "$WORK/corpus/dir20" "$WORK/corpus/one_mb"
 gen() { [ -f "$3" ] || perl bench/gen_corpus.pl "$@"; }
@@ -213,3 +216,4 @@ fi
 
 [ "$QUICK" = --quick ] || report "1 GB file" "$WORK/corpus/node0002_20111110_1400.xml" once
 rm -rf "$WORK/in" "$WORK/out"
+bash bench/per_file.sh "$QUICK"
