@@ -5,7 +5,7 @@
 
 conf() {
     printf '%s\n' 'GLOBALS { }' 'INPUTFILE "xml" { GENERATES MEASUREMENT { MEASUREMENTNAME "v" GRANULARITY EVENT MATCH { NEEDS "v" }' \
-        '  COLUMNS { ATTRIBUTE ( "v" ) "v" ARGATTRIBUTE ( "v", "a" ) "a" '"${AT_END:-}"' } } }' >"$CASE/strandor.conf"
+        '  COLUMNS { ATTRIBUTE ( "v" ) "v" ARGATTRIBUTE ( "v", "a" ) "a" '"${MORE:-}"' } } }' >"$CASE/strandor.conf"
 }
 
 # hostile NAME FILE STATUS MAX_KB [LOG_LINE...]: converts the prepared $WORK/FILE within
@@ -109,11 +109,25 @@ gz_fault gz-trailing '$_ .= "junk"' "unexpected data after the compressed data"
 doc | perl -MIO::Compress::Gzip=gzip,:level -e 'local $/; my $d = <STDIN>; gzip(\$d => \*STDOUT, Level => Z_NO_COMPRESSION, Minimal => 1)' >"$WORK/stored.gz"
 gz_fault gz-stored 's/<v a="1000">/<v a="1000"</' "compressed data corrupt (incorrect data check)" stored.gz
 
-# Records held for an AT_END column are bounded: over 64 MiB in one group fail the file.
-perl -e 'print "<d>", ("<v>" . "x" x 10000 . "</v>") x 6800, "<f>1</f></d>"' >"$WORK/held_20240101_0014.xml"
-AT_END='ATTRIBUTE ( "d" -> "f" ) "f" AT_END' hostile held held_20240101_0014.xml 1 300000 "ERROR: parsing unsuccessful" \
-    "ERROR: more than 64 MiB of records wait for the end of a group of MEASUREMENT v with AT_END columns"
-rm -f "$WORK/held_20240101_0014.xml"
+# Records held for AT_END columns are bounded: over 64 MiB in one group fail the file, their
+# bytes (here 18 MB) and the marks of their AT_END values (63 MB) together.
+perl -e 'print "<d>", ("<v>" . "x" x 40 . "</v>") x 330000, "<f>1</f></d>"' | gzip -n >"$WORK/held_20240101_0014.xml"
+MORE=$(for i in $(seq 12); do printf 'ATTRIBUTE ( "d" -> "f" ) "f%d" AT_END ' "$i"; done) hostile held held_20240101_0014.xml 1 100000 \
+    "ERROR: parsing unsuccessful" "ERROR: more than 64 MiB of records wait for the end of a group of MEASUREMENT v with AT_END columns"
+# So are look-up tables: an entry's text may be long, and entries many.
+perl -e 'print "<d>", map({ qq{<e k="$_">} . "x" x 65536 . "</e>" } 1 .. 2000), "<v>1</v></d>"' | gzip -1n >"$WORK/lookup_20240101_0015.xml"
+MORE='MAPATTRIBUTE ( "d" -> "e", "k" ) ( "v", "k" ) "m"' hostile lookup lookup_20240101_0015.xml 1 100000 "ERROR: parsing unsuccessful" \
+    "ERROR: more than 64 MiB of look-up entries in MEASUREMENT v of file lookup_20240101_0015.xml"
+# What libxml2 would take quadratic time for: an element's many attributes, many distinct
+# names, IDs declared for one element (not kept).
+perl -e 'print "<d><v", map({ qq{ a$_="x"} } 1 .. 200000), "/></d>"' >"$WORK/attributes_20240101_0016.xml"
+hostile attributes attributes_20240101_0016.xml 1 100000 "ERROR: parsing unsuccessful" \
+    "ERROR: error detected in line 1 column 98911: an element has more than 10000 attributes"
+perl -e 'print "<d>", map({ "<e$_/>" } 1 .. 1000000), "</d>"' | gzip -n >"$WORK/names_20240101_0017.xml"
+hostile names names_20240101_0017.xml 1 100000 "ERROR: parsing unsuccessful" \
+    "ERROR: error detected in line 1 column 891757: more than 100000 distinct names"
+perl -e 'print "<!DOCTYPE d [<!ATTLIST v", map({ " i$_ ID #IMPLIED" } 1 .. 50000), ">]><d><v>1</v></d>"' >"$WORK/ids_20240101_0018.xml"
+hostile ids ids_20240101_0018.xml 0 100000
 
 # A gzip bomb: 1 MB that inflates to 1 GiB streams in flat memory.
 perl -e 'print "<d>"' | gzip -n >"$WORK/bomb_20240101_0007.xml"

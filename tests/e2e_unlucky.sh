@@ -56,6 +56,13 @@ done
 unlucky rename-fails renameat2:2:5
 expect_failed rename-fails 1 a_20240101_0001.xml "ERROR: could not write file $CASE/output//2401010001_E_w_.data" \
     "HINT: Input/output error"
+# Each worker may have its share of the memory, the machine's or its container's, divided by -t.
+memory=$(($(awk '/^MemTotal:/ { print $2 }' /proc/meminfo) * 1024))
+container=$(cat /sys/fs/cgroup/memory.max 2>/dev/null)
+[[ $container =~ ^[0-9]+$ ]] && [ "$container" -lt "$memory" ] && memory=$container
+STRANDOR_SHIM_RUN="grep '^Max data size' /proc/\$PPID/limits >$WORK/limits" unlucky limit fsync:1:run -t 3
+[ "${SANITIZED:-0}" = 1 ] || [ "$(ulimit -d)" != unlimited ] || [ "$(awk '{ print $4 }' "$WORK/limits")" = $((memory / 3)) ] &&
+    ok || fail "limit: a worker's $(cat "$WORK/limits"), expected $((memory / 3))"
 # A worker killed between its renames and the removal of its input: the parent that reaps it
 # finishes its journal.
 unlucky reaped renameat2:2:kill

@@ -63,10 +63,11 @@ static rlim_t memory_ceiling()
     return ceiling;
 }
 
-/// A worker that needs more memory than the machine (or its container) has fails its file
-/// with "out of memory" rather than being killed by the kernel, which would leave the file
-/// to fail the same way on every run. Only ever lowered; the sanitizers' shadow memory
-/// alone exceeds any such limit.
+/// A worker that needs more than its share of the machine's memory (or its container's): the
+/// whole divided by the workers that may run at once (-t), fails its file with "out of
+/// memory" rather than being killed by the kernel, which would leave the file to fail the
+/// same way on every run, and take the other workers' files with it. Only ever lowered; the
+/// sanitizers' shadow memory alone exceeds any such limit.
 static void limit_worker_memory(rlim_t ceiling)
 {
 #if !defined(__SANITIZE_ADDRESS__)
@@ -111,7 +112,8 @@ static void limit_worker_memory(rlim_t ceiling)
 void fork_new_process()
 {
     elog.debug(3, "CALLED: fork_new_process()\n");
-    static const rlim_t memory = memory_ceiling(); // the first call is main's, before any worker
+    // The first call is main's, before any worker.
+    static const rlim_t memory = memory_ceiling() / rlim_t(GL_param.parallel_processes);
     for (;;) {
         if (GL_param.processes_running >= GL_param.parallel_processes)
             return;

@@ -77,7 +77,8 @@ int PROCESS_FILE::start(QString input_directory, QString file_name)
         sink->abort();
         return status_of(opened);
     }
-    XMLInputHandler handler(*description, input.stamp.toString(description->layout.time_format).toUtf8(), *sink,
+    XMLInputHandler handler(*description, input.source_name,
+                            input.stamp.toString(description->layout.time_format).toUtf8(), *sink,
                             GL_param.debug_level >= 3);
     bool parsed = false;
     if (fd >= 0) {

@@ -223,12 +223,15 @@ static END_ACTION &end_action(ELEMENT_ACTIONS &actions, const MEASUREMENT_PLAN &
     return actions.ends.back();
 }
 
-/// Positions are counted for the elements at the end of path.
+/// Positions are counted for the elements at the end of path, by their name as it is there.
 static void count_positions(DESCRIPTION &description, const std::vector<XML_NAME> &path)
 {
-    ELEMENT_ACTIONS &actions = actions_named(description, path.back().local);
-    if (actions.counter < 0)
-        actions.counter = description.counters++;
+    auto &counters = actions_named(description, path.back().local).counters;
+    const auto counted = [&](const std::pair<const void *, int> &counter) {
+        return counter.first == path.back().prefix;
+    };
+    if (std::find_if(counters.begin(), counters.end(), counted) == counters.end())
+        counters.emplace_back(path.back().prefix, description.counters++);
 }
 
 /// Files each column and MATCH entry under the local name of the element it acts on,

@@ -132,9 +132,10 @@ struct ELEMENT_ACTIONS {
     bool wants_text = false;
     /// Some column is emptied or takes a value at the start of such an element.
     bool acts_at_start = false;
-    /// A column reads the position of such an element among its parent's children of its
-    /// name: the number of its counter, or -1.
-    int counter = -1;
+    /// Columns read the position of such an element among its parent's children of its name:
+    /// for each prefix (nullptr for none) that such a column's path gives the name, the number
+    /// of its counter.
+    std::vector<std::pair<const void *, int>> counters;
 };
 
 /// How the records of a description are written, from the GLOBALS settings.

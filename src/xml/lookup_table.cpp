@@ -28,7 +28,9 @@ int LOOKUP_TABLE::slot_of(const char *key, int size) const
 
 void LOOKUP_TABLE::grow()
 {
+    held -= index.capacity() * sizeof(int);
     index.assign(std::max<size_t>(16, index.size() * 2), -1);
+    held += index.capacity() * sizeof(int);
     for (size_t n = 0; n < used; ++n) {
         const QByteArray &key = entries[n].key;
         index[size_t(slot_of(key.constData(), key.size()))] = int(n);
@@ -45,15 +47,24 @@ void LOOKUP_TABLE::store(const char *key, int key_size, const char *value, int v
     if (n < 0) {
         n = int(used++);
         if (entries.size() < used) {
+            held -= entries.capacity() * sizeof(Entry);
             entries.emplace_back();
+            held += entries.capacity() * sizeof(Entry);
             // Reserved, so that an emptied table keeps the entries' memory.
             entries.back().key.reserve(16);
             entries.back().value.reserve(16);
+            held += size_t(entries.back().key.capacity() + entries.back().value.capacity());
         }
-        assign_bytes(entries[size_t(n)].key, key, key_size);
+        Entry &entry = entries[size_t(n)];
+        held -= size_t(entry.key.capacity());
+        assign_bytes(entry.key, key, key_size);
+        held += size_t(entry.key.capacity());
         index[size_t(slot)] = n;
     }
-    assign_bytes(entries[size_t(n)].value, value, value_size);
+    QByteArray &stored = entries[size_t(n)].value;
+    held -= size_t(stored.capacity());
+    assign_bytes(stored, value, value_size);
+    held += size_t(stored.capacity());
 }
 
 const QByteArray *LOOKUP_TABLE::find(const char *key, int size) const

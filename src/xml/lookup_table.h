@@ -26,6 +26,8 @@ public:
     void store(const char *key, int key_size, const char *value, int value_size);
     /// The value stored under key, or nullptr.
     const QByteArray *find(const char *key, int size) const;
+    /// The memory the table holds: its entries, those kept for reuse too, and its index.
+    size_t bytes() const { return held; }
 
 private:
     struct Entry {
@@ -40,6 +42,7 @@ private:
     size_t used = 0;
     /// Open addressing over entries: an entry's number, or -1; the size is a power of two.
     std::vector<int> index;
+    size_t held = 0;
 };
 
 #endif

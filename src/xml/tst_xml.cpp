@@ -17,6 +17,8 @@ private slots:
     void records();
     void index_data();
     void index();
+    void markup_data();
+    void markup();
 };
 
 /// Records of the one measurement into one file.
@@ -90,6 +92,9 @@ void TstXml::records_data()
         "ATTRIBUTE ( \"mv\" -> \"r\" ) \"value\" }",
         "<md><mi><mt>a</mt><mt>b</mt><mv><r>1</r><x/><r>2</r><r>3</r></mv><mv><r>4</r></mv></mi><mi><mt>c</mt><mv><r>5</r></mv></mi></md>",
         "counter|at|value\na|1|1\nb|2|2\n|3|3\na|1|4\nc|1|5\n");
+    row("\"#\" counts each name as paths give it, with its prefix", "MATCH { NEEDS \"r\" } COLUMNS { ARGATTRIBUTE ( \"r\", "
+        "\"id\" ) \"id\" ARGATTRIBUTE ( \"r\", \"#\" ) \"n\" ARGATTRIBUTE ( \"q:r\", \"#\" ) \"qn\" }",
+        "<g xmlns:q='urn:q'><r id='a'/><x/><q:r id='b'/><q:r id='c'/><r id='d'/></g>", "id|n|qn\na|1|\nd|2|2\n");
     row("NEEDS in either order", "MATCH { NEEDS \"p\" AND NEEDS \"q\" } COLUMNS { ATTRIBUTE ( \"p\" ) \"p\" ATTRIBUTE ( \"q\" ) \"q\" }",
         "<d><p>1</p><q>1</q><q>2</q><p>2</p><p>3</p></d>", "p|q\n1|1\n2|2\n");
     row("VOID first: a record at every element end", "MATCH { VOID } COLUMNS { ATTRIBUTE ( \"a\" ) \"a\" }",
@@ -167,6 +172,34 @@ void TstXml::records_data()
     row("4096 levels", v, QByteArray("<a>").repeated(4096) + QByteArray("</a>").repeated(4096), "v\n");
     row("4097 levels", v, QByteArray("<a>").repeated(5000), "v\n",
         "ERROR: element nesting deeper than 4096 levels\n" + at + "1 column 12291" + stop);
+    // Bounds on what libxml2 would take quadratic time for, each met exactly.
+    const auto many = [](const char *format, int count) {
+        QByteArray text;
+        for (int i = 1; i <= count; ++i)
+            text += QByteArray(format).replace('%', QByteArray::number(i));
+        return text;
+    };
+    const QByteArray x_default("<!DOCTYPE d [<!ATTLIST v x CDATA 'x'>]>");
+    row("10000 attributes, a default among them", va, x_default + "<d><v" + many(" a%=''", 9999) + "/></d>", "v|a\n|\n");
+    row("10001 attributes", va, x_default + "<d><v" + many(" a%=''", 10000) + "/></d>", "v|a\n",
+        at + "1 column 88939: an element has more than 10000 attributes\n");
+    const QByteArray in_entity("<!DOCTYPE d [<!ENTITY e '<v" + many(" a%=\"\"", 10000) + "/>'>]><d>&e;");
+    row("10000 attributes in an entity", va, in_entity + "</d>", "v|a\n|\n");
+    row("10001 attributes in an entity", va, QByteArray(in_entity).replace("/>'", " b=\"\"/>'") + "</d>", "v|a\n",
+        at + "1 column 88931: an element has more than 10000 attributes\n");
+    const QByteArray spaces("<d" + many(" xmlns:p%='u'", 999) + ">");
+    row("1000 namespace declarations in scope", va, spaces + "<v xmlns:q='u'/><v xmlns:q='u'/></d>", "v|a\n|\n|\n");
+    row("1001 namespace declarations in scope", va, spaces + "<v xmlns='u' xmlns:q='u'/></d>", "v|a\n",
+        at + "1 column 14905: more than 1000 namespace declarations in scope\n");
+    row("1001 namespace declarations with an entity's", va, "<!DOCTYPE d [<!ENTITY e \"<v xmlns:q='u' xmlns='u'/>\">]>" +
+        spaces + "&e;</d>", "v|a\n", at + "1 column 14939: more than 1000 namespace declarations in scope\n");
+    const QByteArray defaults("<!DOCTYPE d [<!ATTLIST v" + many(" a% CDATA ''", 100));
+    row("101 attribute defaults", va, defaults + " b CDATA ''>]><d><v/></d>", "v|a\n",
+        at + "1 column 1328: more than 100 attribute defaults for element v\n");
+    row("100 attribute defaults, each counted like a reference", va, defaults + ">]><d>" + many("<v/>", 700) + "</d>",
+        "v|a\n" + QString("|\n").repeated(681), at + "1 column 4049: entity expansion too large: 1091200 bytes of text from 4126 bytes of input\n");
+    row("100001 distinct names", va, "<d>" + many("<n%/>", 100001) + "</d>", "v|a\n",
+        at + "1 column 888913: more than 100000 distinct names\n");
 }
 
 // One EVENT measurement of the row's MATCH and COLUMNS blocks, through the real output files.
@@ -193,7 +226,7 @@ void TstXml::records()
     LogCapture capture;
     const MEASUREMENT_PLAN &plan = descriptions.all().front()->plans.front();
     sink.records(0).append(plan.header);
-    XMLInputHandler handler(*descriptions.all().front(), "111110 13:45", sink);
+    XMLInputHandler handler(*descriptions.all().front(), "f.xml", "111110 13:45", sink);
     const bool parsed = XML_READER(&handler).parse(xml);
     QVERIFY(sink.records(0).finish(false));
     QCOMPARE(capture.text(), log);
@@ -243,7 +276,28 @@ void TstXml::index()
         writes += action.may_write;
     QCOMPARE(QString("start %1 ends %2 writes %3 text %4 counter %5 emptied %6")
                  .arg(found.start_columns.size()).arg(found.ends.size()).arg(writes).arg(found.wants_text)
-                 .arg(found.counter).arg(found.emptied.size()), actions);
+                 .arg(found.counters.empty() ? -1 : found.counters.front().second).arg(found.emptied.size()), actions);
+}
+
+void TstXml::markup_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("counts");
+    QTest::newRow("tags and text") << QByteArray("a \"b\" 'c' = <v a='1' b=\"2\">x=\"y\"</v><w c = '3'/>") << "2 0";
+    QTest::newRow("quotes hold the other quote, > and =") << QByteArray("<v a='\">\"' b=\"'=>'\" c='1'/>") << "3 0";
+    QTest::newRow("namespace declarations") << QByteArray("<v xmlns='u' xmlns:p=\"u\" xmlnsx='1' p:a='2'/>") << "2 2";
+    QTest::newRow("no tags in comments, CDATA, PIs")
+        << QByteArray("<!-- <v a='1' b='2'> --><![CDATA[<v a='1' b='2'/>]]><?p <v a='1' b='2'/> ?><w x='1'/>") << "1 0";
+    QTest::newRow("cut short") << QByteArray("<v a='1' b='2") << "2 0";
+}
+
+// The markup of an entity's content, counted before the content is parsed.
+void TstXml::markup()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, counts);
+    const XML_READER::MARKUP markup = XML_READER::count_markup(content.constData(), size_t(content.size()));
+    QCOMPARE(QString("%1 %2").arg(markup.most_attributes).arg(markup.namespaces), counts);
 }
 
 QTEST_APPLESS_MAIN(TstXml)

@@ -35,8 +35,9 @@ PARSE_STATE::PARSE_STATE(const DESCRIPTION &description, const QByteArray &stamp
     }
 }
 
-XMLInputHandler::XMLInputHandler(const DESCRIPTION &description, const QByteArray &stamp, RECORD_SINK &sink, bool trace)
-    : description(description), sink(sink), state(description, stamp, sink), trace(trace)
+XMLInputHandler::XMLInputHandler(const DESCRIPTION &description, const QString &file_name, const QByteArray &stamp,
+                                 RECORD_SINK &sink, bool trace)
+    : description(description), file_name(file_name), sink(sink), state(description, stamp, sink), trace(trace)
 {
     child_counts.assign(size_t(description.counters) * (MAX_ELEMENT_DEPTH + 1), 0);
     position = position_name();
@@ -83,7 +84,7 @@ bool XMLInputHandler::startElement(const XML_NAME &qName, const AttributeView &a
     if (description.checks_starts) {
         if (!starts_without_fault(atts))
             return false;
-        count_position(actions);
+        count_position(qName, actions);
     }
     open[depth++] = OPEN_ELEMENT{qName, &actions};
     reading_text += actions.wants_text;
@@ -106,13 +107,16 @@ bool XMLInputHandler::startElement(const XML_NAME &qName, const AttributeView &a
     return true;
 }
 
-/// The position of an element whose name is counted, among its parent's children of that name.
-void XMLInputHandler::count_position(const ELEMENT_ACTIONS &actions)
+/// The position of an element whose name is counted, among its parent's children of that
+/// name: prefix and local part, as paths compare them.
+void XMLInputHandler::count_position(const XML_NAME &name, const ELEMENT_ACTIONS &actions)
 {
     const size_t counters = size_t(description.counters);
-    if (actions.counter >= 0) {
-        const unsigned position = ++child_counts[size_t(depth) * counters + size_t(actions.counter)];
-        position_size = snprintf(position_text, sizeof position_text, "%u", position);
+    for (const auto &counted : actions.counters) {
+        if (counted.first == name.prefix) {
+            const unsigned position = ++child_counts[size_t(depth) * counters + size_t(counted.second)];
+            position_size = snprintf(position_text, sizeof position_text, "%u", position);
+        }
     }
     // The element's own children are counted from 1.
     std::fill_n(child_counts.begin() + long(size_t(depth + 1) * counters), counters, 0u);
@@ -209,8 +213,8 @@ bool XMLInputHandler::endElement(const XML_NAME &qName)
     const ELEMENT_ACTIONS &actions = depth == 0 ? description.other : *open[depth - 1].actions;
     for (const END_ACTION &action : actions.ends) {
         for (const Column *column : action.columns) {
-            if (is_pointer_matching(column->path))
-                evaluate_column(*column);
+            if (is_pointer_matching(column->path) && !evaluate_column(*action.plan, *column))
+                return false;
         }
         if (action.may_write && should_write(action)) {
             const int written = write_output_files(*action.plan);
@@ -236,7 +240,7 @@ bool XMLInputHandler::endElement(const XML_NAME &qName)
 }
 
 /// The value of a column that takes it at an element end, from the element's text.
-void XMLInputHandler::evaluate_column(const Column &column)
+bool XMLInputHandler::evaluate_column(const Plan &plan, const Column &column)
 {
     COLUMN_STATE &own = of(column);
     switch (column.node->type) {
@@ -260,12 +264,21 @@ void XMLInputHandler::evaluate_column(const Column &column)
     case TOK_MAPATTRIBUTE:
         // An entry's end stores its text under the key its start named.
         if (own.key_pending) {
+            size_t &held = of(plan).lookup_bytes;
+            held -= own.table.bytes();
             own.table.store(own.pending_key.constData(), own.pending_key.size(), character_buffer.data(),
                             int(character_buffer.size()));
             own.key_pending = false;
+            held += own.table.bytes();
+            if (held > MAX_LOOKUP) {
+                elog.log(QString("ERROR: more than 64 MiB of look-up entries in MEASUREMENT %1 of file %2\n")
+                             .arg(plan.name, file_name));
+                return false;
+            }
         }
         break;
     }
+    return true;
 }
 
 void XMLInputHandler::convert_column(const Column &column)
@@ -460,7 +473,7 @@ int XMLInputHandler::write_output_files(const Plan &plan)
         }
         put(record_separator.constData(), size_t(record_separator.size()));
     }
-    if (own.held.size() > MAX_HELD) {
+    if (own.held.size() + own.held_marks.size() * sizeof(own.held_marks[0]) > MAX_HELD) {
         elog.log(QString("ERROR: more than 64 MiB of records wait for the end of a group of MEASUREMENT %1 "
                          "with AT_END columns\n").arg(plan.name));
         return 2;

@@ -69,6 +69,8 @@ struct MEASUREMENT_STATE {
     std::vector<std::pair<size_t, const VALUE *>> held_marks;
     /// Records made in this parse.
     long records = 0;
+    /// The memory of its MAPATTRIBUTE columns' tables.
+    size_t lookup_bytes = 0;
     /// A plain record's fields, in order.
     std::vector<const VALUE *> plain_fields;
 };
@@ -88,9 +90,11 @@ struct PARSE_STATE {
 /// Everything it reads comes through its constructor and the parse.
 class XMLInputHandler {
 public:
-    /// For one file: its description, its stamp as time conversions write it, where its
-    /// records go, and whether each record is traced (debug level 3 and up).
-    XMLInputHandler(const DESCRIPTION &description, const QByteArray &stamp, RECORD_SINK &sink, bool trace = false);
+    /// For one file: its description, its name as messages give it, its stamp as time
+    /// conversions write it, where its records go, and whether each record is traced (debug
+    /// level 3 and up).
+    XMLInputHandler(const DESCRIPTION &description, const QString &file_name, const QByteArray &stamp,
+                    RECORD_SINK &sink, bool trace = false);
 
     void startDocument();
     bool startElement(const XML_NAME &qName, const AttributeView &atts);
@@ -140,17 +144,20 @@ private:
     COLUMN_STATE &of(const Column &column) { return state.columns[column.slot]; }
     MEASUREMENT_STATE &of(const Plan &plan) { return state.measurements[plan.index]; }
     bool starts_without_fault(const AttributeView &atts);
-    void count_position(const ELEMENT_ACTIONS &actions);
+    void count_position(const XML_NAME &name, const ELEMENT_ACTIONS &actions);
     void take_attribute(const Column &column, const AttributeView &atts);
     void start_map(const Column &column, const AttributeView &atts);
     void split_list(COLUMN_STATE &column);
     std::string_view list_field(const Column &column, long item, bool *absent);
     bool release_held(const Plan &plan);
-    /// Records held for AT_END columns, at most, in one group.
+    /// What a measurement holds for AT_END columns in one group (the records' bytes and the
+    /// marks of their AT_END values), and in its look-up tables, at most.
     static const size_t MAX_HELD = size_t(64) << 20;
+    static const size_t MAX_LOOKUP = size_t(64) << 20;
     char digits[24];
     int finish_record(const Plan &plan);
-    void evaluate_column(const Column &column);
+    /// False when the measurement's look-up tables grew too large (logged here).
+    bool evaluate_column(const Plan &plan, const Column &column);
     void convert_column(const Column &column);
     void regexp_column(const Column &column);
     bool should_write(const END_ACTION &action);
@@ -160,6 +167,7 @@ private:
     bool write_failed(const Plan &plan);
 
     const DESCRIPTION &description;
+    const QString file_name;
     RECORD_SINK &sink;
     PARSE_STATE state;
     const bool trace;
