@@ -178,4 +178,35 @@ for round in 1 2 3 4 5; do
     [ "$(ls "$CASE/input" | wc -l)" -eq 1 ] && ok || fail "race $round: the loser's input stays"
 done
 
+# Names without a stamp: the stamp comes from the content (an MR report, a 28.532 file), the
+# element from whichever path the file has, and converted again they find their outputs.
+new_case content-stamp
+printf '%s\n' 'GLOBALS { FILE_MASK "%5_%3.data" OUTPUT_FORMAT TSV }' 'INPUTFILE "xml$" {' \
+    '  STAMP ( "fileHeader" -> "measData", "beginTime" ) OR ( "bulkPmMrDataFile" -> "fileHeader", "startTime" )' \
+    '  GENERATES MEASUREMENT { MEASUREMENTNAME "v" GRANULARITY 15MIN MATCH { NEEDS "r" } COLUMNS { UTC_FILESTAMP "stamp"' \
+    '    ARGATTRIBUTE ( "measData" -> "managedElement", "localDn" ) OR ( "measData" -> "measEntity", "localDn" ) "element"' \
+    '    CONVERTATTRIBUTE ISO8601_TO_UTC ( "granPeriod", "endTime" ) "end" ATTRIBUTE ( "r" ) "v" } } }' >"$CASE/strandor.conf"
+mr=FDD-LTE_MRO_ZTE_OMC1_292551_20220622113000.xml; lte=A_LTE_20220622.1130+0800-1145+0800_003064.GRBBU.xml
+deliver() {
+    printf '<bulkPmMrDataFile><fileHeader startTime="2022-06-22T11:30:00.000"/><measData><managedElement localDn="ME1"/><granPeriod endTime="2022-06-22T11:45:00+02:00"/><r>5</r></measData></bulkPmMrDataFile>' >"$CASE/input/$mr"
+    printf '<f><fileHeader><measData beginTime="2022-06-22T11:30:00+08:00"/></fileHeader>\n<measData><measEntity localDn="GRBBU1"/><granPeriod endTime="soon"/><r>7</r></measData></f>' >"$CASE/input/$lte"
+}
+deliver
+convert
+expect_run "content-stamp" 0 "WARNING: $lte: 1 values of column end could not be converted, the first in line 2"
+expect_file "content-stamp: MR" "$CASE/output/${mr%.xml}_v.data" 'stamp\telement\tend\tv\n220622 11:30\tME1\t220622 09:45\t5\n'
+expect_file "content-stamp: 28.532" "$CASE/output/${lte%.xml}_v.data" 'stamp\telement\tend\tv\n220622 11:30\tGRBBU1\t\\N\t7\n'
+deliver
+convert
+expect_run "content-stamp again" 0 "INFO: $CASE/output//${mr%.xml}_v.data is in place with the same content - $mr was converted before" \
+    "INFO: $CASE/output//${lte%.xml}_v.data is in place with the same content - $lte was converted before"
+
+# KEEP over a real file: the kept records are the full output's, filtered by the same pattern.
+new_case keep
+cp "$TESTS_DIR/cases/real_pm/input/A20220418.1900-1915_seliitdus00487.xml" "$CASE/input/a_20220418_1900.xml"
+sed 's/^    MEASUREMENTNAME "named"$/&\n    KEEP "counter" MATCHING "^pmRrc"/' "$TESTS_DIR/cases/real_pm/strandor.conf" >"$CASE/strandor.conf"
+convert
+awk -F'\t' 'NR == 1 || $2 ~ /^pmRrc/' "$TESTS_DIR/cases/real_pm/expected/2204181900_Q_named_R1.data" >"$CASE/kept"
+[ "$(wc -l <"$CASE/kept")" -gt 10 ] && cmp -s "$CASE/kept" "$CASE/output/2204181900_Q_named_R1.data" && ok || fail "keep: not the filtered output"
+
 finish

@@ -77,6 +77,11 @@ static QString dump_line(const ATTRIBUTE *n)
     case TOK_COLUMNS: return "COLUMNS\n";
     case TOK_ATTRIBUTE_CONVERT: return "ERROR: undefined subtype for ATTRIBUTE_CONVERT\n";
     case TOK_LOOKUP: return QString("LOOKUP ( POINTER, \"%1\" )\n").arg(n->argument);
+    case TOK_OR: return n->argument.isEmpty() ? "OR ( POINTER )\n" : QString("OR ( POINTER, \"%1\" )\n").arg(n->argument);
+    case TOK_STAMP:
+        return n->sub_type == TOK_MATCHING ? QString("STAMP MATCHING \"%1\"\n").arg(n->argument) : "STAMP\n";
+    case TOK_KEEP: return QString("KEEP \"%1\" MATCHING \"%2\"\n").arg(n->text, n->argument);
+    case TOK_DROP: return QString("DROP \"%1\" MATCHING \"%2\"\n").arg(n->text, n->argument);
     default: return QString("undefined ATTRIBUTE type = %1\n").arg(n->type);
     }
 }

@@ -13,3 +13,8 @@ bool is_column_type(int type)
 {
     return is_kind_token(type);
 }
+
+unsigned char takes_of(const COLUMN_KIND &kind, const QString &argument)
+{
+    return kind.attribute_optional && !argument.isEmpty() ? TAKES_AT_START : kind.takes;
+}

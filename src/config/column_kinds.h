@@ -1,6 +1,8 @@
 #ifndef STRANDOR_CONFIG_COLUMN_KINDS_H
 #define STRANDOR_CONFIG_COLUMN_KINDS_H
 
+#include <QString>
+
 #include "config_parser.hpp"
 
 /// When a column takes its value as the elements of a file go by: bits of TAKES_AT_START
@@ -23,6 +25,8 @@ struct COLUMN_KIND {
     FIELD field;
     /// Its line in the description dump: %1 stands for its argument, %2 for its name.
     const char *dump;
+    /// With an attribute named, it reads that attribute at the element's start instead.
+    bool attribute_optional = false;
 };
 
 constexpr COLUMN_KIND COLUMN_KINDS[] = {
@@ -34,6 +38,10 @@ constexpr COLUMN_KIND COLUMN_KINDS[] = {
      "ATTRIBUTE_CONVERT STRING_TO_LOCAL( POINTER, %1 ) %2"},
     {TOK_ATTRIBUTE_CONVERT, TOK_STRING_TO_UTC, true, TAKES_AT_END, FIELD::VALUE,
      "ATTRIBUTE_CONVERT STRING_TO_UTC( POINTER, %1 ) %2"},
+    {TOK_ATTRIBUTE_CONVERT, TOK_ISO8601_TO_UTC, true, TAKES_AT_END, FIELD::VALUE,
+     "ATTRIBUTE_CONVERT ISO8601_TO_UTC( POINTER, \"%1\" ) %2", true},
+    {TOK_ATTRIBUTE_CONVERT, TOK_ISO8601_TO_LOCAL, true, TAKES_AT_END, FIELD::VALUE,
+     "ATTRIBUTE_CONVERT ISO8601_TO_LOCAL( POINTER, \"%1\" ) %2", true},
     {TOK_ATTRIBUTE_REGEXP, 0, true, TAKES_AT_END, FIELD::VALUE, "ATTRIBUTE_REGEXP ( POINTER, \"%1\" ) %2"},
     {TOK_UTC_FILESTAMP, 0, false, TAKES_NEVER, FIELD::FILE_STAMP, "UTC_FILESTAMP %2"},
     {TOK_ATTRIBUTE_ARG, 0, true, TAKES_AT_START, FIELD::VALUE, "ATTRIBUTE_ARG ( POINTER, \"%1\" ) %2"},
@@ -44,6 +52,9 @@ constexpr COLUMN_KIND COLUMN_KINDS[] = {
     {TOK_MAPATTRIBUTE, 0, true, TAKES_AT_START | TAKES_AT_END, FIELD::VALUE,
      "MAPATTRIBUTE ( POINTER, \"%1\" ) ( LOOKUP ) %2"},
 };
+
+/// When a column of that kind with that argument takes its value.
+unsigned char takes_of(const COLUMN_KIND &kind, const QString &argument);
 
 /// The kind of a column node, or nullptr for a node that is no column, or a conversion
 /// that does not exist.

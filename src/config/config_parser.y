@@ -41,10 +41,12 @@ class ATTRIBUTE;
 // node. The tree carries the parser's codes as node types.
 %token LOOKUP 294 "look-up path"
 %token OUTPUT_FORMAT 299 TEXT 300 TSV 301 CSV 302 COMPRESSION_LEVEL 303 EMPTY_OUTPUTS 304 SKIP 305
+%token STAMP 306 MATCHING 307 OR 308 ISO8601_TO_UTC 309 ISO8601_TO_LOCAL 310 DROP 311
 
 %type <node> inputfile_list inputfile measurement_list measurement measurement_items
 %type <node> measurement_item match_items match_item pointer_path pointer_elem
-%type <node> column_items column_item
+%type <node> column_items column_item stamp stamp_sources stamp_source alternatives attribute_alternatives
+%type <node> iso_source iso_alternatives
 
 // A syntax error abandons what was built so far.
 %destructor { free_tree($$); } <node>
@@ -80,8 +82,42 @@ inputfile_list: %empty                     { $$ = nullptr; }
     ;
 
 // The line of the pattern, before the block moves the scanner on.
-inputfile: INPUTFILE QUOTED_STRING { $<number>$ = GL_param.line_number; } '{' measurement_list '}'
-    { $$ = new_node(TOK_INPUTFILE, unquote($2), $5); $$->line = $<number>3; }
+inputfile: INPUTFILE QUOTED_STRING { $<number>$ = GL_param.line_number; } '{' stamp measurement_list '}'
+    { $$ = new_node(TOK_INPUTFILE, unquote($2), $5 ? append($5, $6) : $6); $$->line = $<number>3; }
+    ;
+
+// Where a file's time stamp comes from, the first child of its INPUTFILE: the first of
+// the attributes found, or a pattern over the file's name.
+stamp: %empty                              { $$ = nullptr; }
+    | STAMP stamp_sources                  { $$ = new_node(TOK_STAMP, $2); }
+    | STAMP MATCHING QUOTED_STRING         { $$ = new_node(TOK_STAMP, TOK_MATCHING, QString(), unquote($3), nullptr); }
+    ;
+
+stamp_sources: stamp_source                { $$ = $1; }
+    | stamp_sources OR stamp_source        { $$ = append($1, $3); }
+    ;
+
+stamp_source: '(' pointer_path ',' QUOTED_STRING ')'
+    { $$ = new_node(TOK_OR, 0, QString(), unquote($4), $2); }
+    ;
+
+// Further paths of a column, each an OR node after the column's own POINTER nodes.
+alternatives: %empty                       { $$ = nullptr; }
+    | alternatives OR '(' pointer_path ')' { $$ = append($1, new_node(TOK_OR, $4)); }
+    ;
+
+attribute_alternatives: %empty             { $$ = nullptr; }
+    | attribute_alternatives OR '(' pointer_path ',' QUOTED_STRING ')'
+        { $$ = append($1, new_node(TOK_OR, 0, QString(), unquote($6), $4)); }
+    ;
+
+// An ISO 8601 time from the element's text, or from one of its attributes.
+iso_source: '(' pointer_path ')'           { $$ = new_node(TOK_OR, $2); }
+    | '(' pointer_path ',' QUOTED_STRING ')' { $$ = new_node(TOK_OR, 0, QString(), unquote($4), $2); }
+    ;
+
+iso_alternatives: iso_source               { $$ = $1; }
+    | iso_alternatives OR iso_source       { $$ = append($1, $3); }
     ;
 
 measurement_list: %empty                   { $$ = nullptr; }
@@ -103,6 +139,9 @@ measurement_item: MEASUREMENTNAME QUOTED_STRING
     | GRANULARITY EVENT     { $$ = new_node(TOK_GRANULARITY, TOK_EVENT, QString(), QString(), nullptr); }
     | MATCH '{' match_items '}'     { $$ = new_node(TOK_MATCH, $3); }
     | COLUMNS '{' column_items '}'  { $$ = new_node(TOK_COLUMNS, $3); }
+    // Records whose value of the column matches (KEEP), or does not (DROP), are written.
+    | KEEP QUOTED_STRING MATCHING QUOTED_STRING { $$ = new_node(TOK_KEEP, 0, unquote($2), unquote($4), nullptr); }
+    | DROP QUOTED_STRING MATCHING QUOTED_STRING { $$ = new_node(TOK_DROP, 0, unquote($2), unquote($4), nullptr); }
     ;
 
 match_items: %empty                        { $$ = nullptr; }
@@ -129,22 +168,27 @@ column_items: %empty                       { $$ = nullptr; }
 
 column_item: UTC_FILESTAMP QUOTED_STRING
         { $$ = new_node(TOK_UTC_FILESTAMP, unquote($2)); }
-    | ATTRIBUTE_CONVERT MS_TO_UTC '(' pointer_path ')' QUOTED_STRING
-        { $$ = new_node(TOK_ATTRIBUTE_CONVERT, TOK_MS_TO_UTC, unquote($6), QString(), $4); }
-    | ATTRIBUTE_CONVERT MS_TO_LOCAL '(' pointer_path ')' QUOTED_STRING
-        { $$ = new_node(TOK_ATTRIBUTE_CONVERT, TOK_MS_TO_LOCAL, unquote($6), QString(), $4); }
-    | ATTRIBUTE_CONVERT STRING_TO_LOCAL '(' pointer_path ',' QUOTED_STRING ')' QUOTED_STRING
-        { $$ = new_node(TOK_ATTRIBUTE_CONVERT, TOK_STRING_TO_LOCAL, unquote($8), unquote($6), $4); }
-    | ATTRIBUTE_CONVERT STRING_TO_UTC '(' pointer_path ',' QUOTED_STRING ')' QUOTED_STRING
-        { $$ = new_node(TOK_ATTRIBUTE_CONVERT, TOK_STRING_TO_UTC, unquote($8), unquote($6), $4); }
-    | ATTRIBUTE '(' pointer_path ')' QUOTED_STRING
-        { $$ = new_node(TOK_ATTRIBUTE, unquote($5), $3); }
+    | ATTRIBUTE_CONVERT MS_TO_UTC '(' pointer_path ')' alternatives QUOTED_STRING
+        { $$ = new_node(TOK_ATTRIBUTE_CONVERT, TOK_MS_TO_UTC, unquote($7), QString(), append($4, $6)); }
+    | ATTRIBUTE_CONVERT MS_TO_LOCAL '(' pointer_path ')' alternatives QUOTED_STRING
+        { $$ = new_node(TOK_ATTRIBUTE_CONVERT, TOK_MS_TO_LOCAL, unquote($7), QString(), append($4, $6)); }
+    | ATTRIBUTE_CONVERT STRING_TO_LOCAL '(' pointer_path ',' QUOTED_STRING ')' attribute_alternatives QUOTED_STRING
+        { $$ = new_node(TOK_ATTRIBUTE_CONVERT, TOK_STRING_TO_LOCAL, unquote($9), unquote($6), append($4, $8)); }
+    | ATTRIBUTE_CONVERT STRING_TO_UTC '(' pointer_path ',' QUOTED_STRING ')' attribute_alternatives QUOTED_STRING
+        { $$ = new_node(TOK_ATTRIBUTE_CONVERT, TOK_STRING_TO_UTC, unquote($9), unquote($6), append($4, $8)); }
+    // The first source's path and attribute are the column's own; the others follow as OR nodes.
+    | ATTRIBUTE_CONVERT ISO8601_TO_UTC iso_alternatives QUOTED_STRING
+        { $$ = iso_column(TOK_ISO8601_TO_UTC, unquote($4), $3); }
+    | ATTRIBUTE_CONVERT ISO8601_TO_LOCAL iso_alternatives QUOTED_STRING
+        { $$ = iso_column(TOK_ISO8601_TO_LOCAL, unquote($4), $3); }
+    | ATTRIBUTE '(' pointer_path ')' alternatives QUOTED_STRING
+        { $$ = new_node(TOK_ATTRIBUTE, unquote($6), append($3, $5)); }
     | ATTRIBUTE_BOOL '(' pointer_path ',' QUOTED_STRING ')' QUOTED_STRING
         { $$ = new_node(TOK_ATTRIBUTE_BOOL, 0, unquote($7), unquote($5), $3); }
     | ATTRIBUTE_REGEXP '(' pointer_path ',' QUOTED_STRING ')' QUOTED_STRING
         { $$ = new_node(TOK_ATTRIBUTE_REGEXP, 0, unquote($7), unquote($5), $3); }
-    | ATTRIBUTE_ARG '(' pointer_path ',' QUOTED_STRING ')' QUOTED_STRING
-        { $$ = new_node(TOK_ATTRIBUTE_ARG, 0, unquote($7), unquote($5), $3); }
+    | ATTRIBUTE_ARG '(' pointer_path ',' QUOTED_STRING ')' attribute_alternatives QUOTED_STRING
+        { $$ = new_node(TOK_ATTRIBUTE_ARG, 0, unquote($8), unquote($5), append($3, $7)); }
     | LISTATTRIBUTE '(' pointer_path ')' QUOTED_STRING
         { $$ = new_node(TOK_LISTATTRIBUTE, unquote($5), $3); }
     | LISTINDEX QUOTED_STRING

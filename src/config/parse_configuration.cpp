@@ -34,8 +34,9 @@ static int edit_distance(const QString &a, const QString &b)
     return row[b.size()];
 }
 
-/// The keyword closest to word, ignoring case, if it is at most two edits away; the
-/// first of the terminals wins a tie.
+/// The keyword closest to word, ignoring case, if it is at most two edits away and fewer
+/// edits than the word has letters (a stray letter is no misspelt OR); the first of the
+/// terminals wins a tie.
 static QString closest_keyword(const QString &word, const QStringList &terminals)
 {
     static const QRegularExpression keyword(QStringLiteral("^[A-Z0-9_]{2,}$"));
@@ -45,7 +46,7 @@ static QString closest_keyword(const QString &word, const QStringList &terminals
         if (!keyword.match(name).hasMatch())
             continue;
         const int distance = edit_distance(word.toUpper(), name);
-        if (distance < best_distance) {
+        if (distance < best_distance && distance < word.size()) {
             best = name;
             best_distance = distance;
         }

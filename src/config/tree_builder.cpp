@@ -63,6 +63,18 @@ ATTRIBUTE *append(ATTRIBUTE *list, ATTRIBUTE *item)
     return list;
 }
 
+ATTRIBUTE *iso_column(int sub_type, const QString &name, ATTRIBUTE *sources)
+{
+    ATTRIBUTE *first = sources;
+    ATTRIBUTE *column = new_node(TOK_ATTRIBUTE_CONVERT, sub_type, name, first->argument, first->child);
+    ATTRIBUTE *others = first->next;
+    first->child = nullptr;
+    first->next = nullptr;
+    free_tree(first);
+    column->child = append(column->child, others);
+    return column;
+}
+
 void free_tree(ATTRIBUTE *node)
 {
     while (node) {
@@ -176,6 +188,8 @@ static bool tables_sound(const ATTRIBUTE *root)
     QList<TABLE_OF> seen;
     for (const ATTRIBUTE *inputfile = root; inputfile; inputfile = inputfile->next) {
         for (const ATTRIBUTE *m = inputfile->child; m; m = m->next) {
+            if (m->type != TOK_MEASUREMENT)
+                continue;
             const TABLE_OF table(m);
             if (!table.name)
                 continue;
@@ -196,12 +210,54 @@ static bool tables_sound(const ATTRIBUTE *root)
     return sound;
 }
 
+/// A stamp taken by a pattern over the file's name needs its five groups.
+static bool stamp_valid(const ATTRIBUTE *stamp)
+{
+    if (stamp->sub_type != TOK_MATCHING)
+        return true;
+    if (!pattern_valid(stamp->argument, stamp->line))
+        return false;
+    const QRegExp compiled(stamp->argument, Qt::CaseSensitive, QRegExp::RegExp);
+    if (compiled.captureCount() >= 5)
+        return true;
+    elog.log(QString("ERROR: STAMP MATCHING \"%1\" in line %2 has %3 groups; it needs five: year, month, day, hour "
+                     "and minute\n").arg(stamp->argument).arg(stamp->line).arg(compiled.captureCount()));
+    return false;
+}
+
+/// A filter names a column of its measurement that has its value when the record is made.
+static bool filter_valid(const ATTRIBUTE *filter, const ATTRIBUTE *columns)
+{
+    const char *word = filter->type == TOK_KEEP ? "KEEP" : "DROP";
+    const ATTRIBUTE *column = columns ? columns->child : nullptr;
+    while (column && column->text != filter->text)
+        column = column->next;
+    QString fault;
+    if (!column)
+        fault = "its measurement has no such column";
+    else if (column->at_end)
+        fault = "the column is AT_END: its value comes after the record is made";
+    if (!fault.isEmpty()) {
+        elog.log(QString("ERROR: %1 \"%2\" in line %3: %4\n").arg(word, filter->text).arg(filter->line).arg(fault));
+        return false;
+    }
+    return pattern_valid(filter->argument, filter->line);
+}
+
 bool configuration_sound(const ATTRIBUTE *root)
 {
     bool sound = true;
     for (const ATTRIBUTE *inputfile = root; inputfile; inputfile = inputfile->next) {
         sound = pattern_valid(inputfile->text, inputfile->line) && sound;
         for (const ATTRIBUTE *m = inputfile->child; m; m = m->next) {
+            if (m->type == TOK_STAMP) {
+                sound = stamp_valid(m) && sound;
+                continue;
+            }
+            for (const ATTRIBUTE *item = m->child; item; item = item->next) {
+                if (item->type == TOK_KEEP || item->type == TOK_DROP)
+                    sound = filter_valid(item, TABLE_OF(m).columns) && sound;
+            }
             QString group;
             for (const ATTRIBUTE *columns = m->child; columns; columns = columns->next) {
                 for (const ATTRIBUTE *col = columns->type == TOK_COLUMNS ? columns->child : nullptr; col; col = col->next) {

@@ -55,7 +55,7 @@ void TstConfig::parse_data()
     const QByteArray head("GLOBALS { }\nINPUTFILE \"x\" {\n  GENERATES MEASUREMENT {\n");
     const QByteArray columns = head + "COLUMNS { ";
     const QString any_column("ATTRIBUTE, BOOLATTRIBUTE, CONVERTATTRIBUTE, REGEXPATTRIBUTE, UTC_FILESTAMP, ...");
-    const QString item("MEASUREMENTNAME, GRANULARITY, MATCH, COLUMNS or }");
+    const QString item("MEASUREMENTNAME, GRANULARITY, MATCH, COLUMNS, KEEP, ...");
     const QString setting("VERSION, FILE_MASK, TIME_FORMAT, COLUMN_SEPARATOR, HEADER_SIZE_MAX, ...");
     const struct {
         const char *name;
@@ -106,6 +106,17 @@ void TstConfig::parse_data()
              x + "        MATCH\n            NEEDS\n                POINTER = a\n");
     accepted("BOOLATTRIBUTE without path", block + "COLUMNS { BOOLATTRIBUTE ( , \"x\" ) \"c\" } } }",
              x + "        COLUMNS\n            ATTRIBUTE_BOOL ( POINTER, \"x\" ) c\n");
+    accepted("STAMP, OR, ISO 8601 and filters", "GLOBALS { } INPUTFILE \"x\" { STAMP ( \"h\" -> \"m\", \"b\" ) OR ( \"d\", \"t\" ) "
+             "GENERATES MEASUREMENT { COLUMNS { ARGATTRIBUTE ( \"e\", \"dn\" ) OR ( \"f\", \"id\" ) \"n\" "
+             "CONVERTATTRIBUTE ISO8601_TO_UTC ( \"g\", \"end\" ) OR ( \"k\" ) \"u\" } KEEP \"n\" MATCHING \"^a\" DROP \"u\" MATCHING \"\" } }"
+             " INPUTFILE \"y\" { STAMP MATCHING \"(1)(2)(3)(4)(5)\" }",
+             "INPUTFILE = x\n    STAMP\n        OR ( POINTER, \"b\" )\n            POINTER = h\n            POINTER = m\n"
+             "        OR ( POINTER, \"t\" )\n            POINTER = d\n    MEASUREMENT\n        COLUMNS\n"
+             "            ATTRIBUTE_ARG ( POINTER, \"dn\" ) n\n                POINTER = e\n                OR ( POINTER, \"id\" )\n"
+             "                    POINTER = f\n            ATTRIBUTE_CONVERT ISO8601_TO_UTC( POINTER, \"end\" ) u\n"
+             "                POINTER = g\n                OR ( POINTER )\n                    POINTER = k\n"
+             "        KEEP \"n\" MATCHING \"^a\"\n        DROP \"u\" MATCHING \"\"\n"
+             "INPUTFILE = y\n    STAMP MATCHING \"(1)(2)(3)(4)(5)\"\n");
     accepted("LISTATTRIBUTE, LISTINDEX, MAPATTRIBUTE",
              block + "COLUMNS { LISTINDEX \"i\" LISTATTRIBUTE ( \"a\" -> \"b\" ) \"l\" "
                      "MAPATTRIBUTE ( \"t\" -> \"e\", \"k\" ) ( \"v\", \"q\" ) \"m\" MAPATTRIBUTE ( , \"\" ) ( , \"\" ) \"n\" } } }",
@@ -205,6 +216,16 @@ void TstConfig::sound_data()
     QTest::newRow("one table, other columns") << two << "dbname=x"
                                               << "ERROR: measurement \"rp\" has other columns in line 6 than in line 3\n";
     QTest::newRow("other columns into files") << two << QString() << QString();
+    const QByteArray filtered = head + "rp\" COLUMNS { ATTRIBUTE ( \"a\" -> \"b\" ) \"c\" AT_END }\n";
+    QTest::newRow("a filter on no column") << filtered + "KEEP \"d\" MATCHING \"x\" } }" << QString()
+                                           << "ERROR: KEEP \"d\" in line 4: its measurement has no such column\n";
+    QTest::newRow("a filter on an AT_END column") << filtered + "DROP \"c\" MATCHING \"x\" } }" << QString()
+        << "ERROR: DROP \"c\" in line 4: the column is AT_END: its value comes after the record is made\n";
+    QTest::newRow("a filter's pattern") << head + "rp\" COLUMNS { ATTRIBUTE ( \"a\" ) \"c\" }\nKEEP \"c\" MATCHING \"(\" } }"
+        << QString() << "ERROR: invalid regular expression \"(\" in line 4: unexpected end\n";
+    QTest::newRow("a stamp pattern of four groups") << QByteArray("GLOBALS { }\nINPUTFILE \"x\" { STAMP MATCHING \"(1)(2)(3)(4)\" }") << QString()
+        << "ERROR: STAMP MATCHING \"(1)(2)(3)(4)\" in line 2 has 4 groups; it needs five: year, month, day, hour and minute\n";
+
 }
 
 // The checks that the grammar cannot make, with their lines; some only for a database.

@@ -31,7 +31,7 @@ static bool prepare_match(const MEASUREMENT_PLAN &plan)
 
 bool has_measurements(const DESCRIPTION &description)
 {
-    if (description.inputfile->child && description.inputfile->child->type == TOK_MEASUREMENT)
+    if (!description.plans.empty() && description.plans.front().measurement->type == TOK_MEASUREMENT)
         return true;
     elog.log("ERROR: MEASUREMENT expected\n");
     return false;

@@ -14,6 +14,8 @@
 #include "gl_param.h"
 #include "input_name.h"
 #include "input_stream.h"
+#include "iso_time.h"
+#include "stamp_reader.h"
 #include "move_file.h"
 #include "publication.h"
 #include "run_totals.h"
@@ -54,7 +56,7 @@ int PROCESS_FILE::start(QString input_directory, QString file_name)
         read = OUTCOME::failed(err);
     }
 
-    set_file_time(input.base_name);
+    set_file_time(input.base_name, fd);
 
     const int found = find_current_inputfile(input.base_name);
     if (found != 0) {
@@ -108,6 +110,15 @@ int PROCESS_FILE::start(QString input_directory, QString file_name)
                      .arg(input.source_name)
                      .arg(handler.unequal_records)
                      .arg(handler.first_unequal_line));
+    for (const MEASUREMENT_PLAN &plan : description->plans) {
+        for (const PLAN_COLUMN &column : plan.column_list) {
+            long first_line = 0;
+            const long failed = handler.unconverted(column, &first_line);
+            if (failed != 0)
+                elog.log(QString("WARNING: %1: %2 values of column %3 could not be converted, the first in line %4\n")
+                             .arg(input.source_name).arg(failed).arg(column.node->text).arg(first_line));
+        }
+    }
     std::vector<long> records;
     int outputs = 0;
     for (const MEASUREMENT_PLAN &plan : description->plans) {
@@ -134,9 +145,15 @@ int PROCESS_FILE::plan(const QString &input_directory, const QString &file_name,
         elog.log("ERROR: no matching record description for " + input.path + "\n");
         return found;
     }
-    set_file_time(input.base_name);
-    elog.log(QString("INFO: %1: description \"%2\", stamp %3\n")
-                 .arg(file_name, description->inputfile->text, input.stamp.toString("yyyy-MM-dd hh:mm")));
+    const int fd = description->stamp_from == DESCRIPTION::STAMP_FROM::CONTENT
+                       ? open_existing(QFile::encodeName(input.path), true) : -1;
+    set_file_time(input.base_name, fd);
+    if (fd >= 0)
+        close(fd);
+    // Where the stamp came from, when the description says where to take it.
+    const QString origin = description->stamp_from == DESCRIPTION::STAMP_FROM::NAME ? QString() : " from " + stamp_origin;
+    elog.log(QString("INFO: %1: description \"%2\", stamp %3%4\n")
+                 .arg(file_name, description->inputfile->text, input.stamp.toString("yyyy-MM-dd hh:mm"), origin));
     if (!has_measurements(*description))
         return exit_status::FAILED;
     return setup.destination(setup.fate)->plan(*description, input, outputs) == 0 ? exit_status::OK
@@ -151,8 +168,53 @@ void PROCESS_FILE::take_names(const QString &directory, const QString &file_name
     input.base_name = file_name.mid(file_name.lastIndexOf('/') + 1);
 }
 
-void PROCESS_FILE::set_file_time(const QString &file_name)
+/// The stamp that the description's STAMP gives, or an invalid one; a value there that is
+/// no date and time is warned of.
+QDateTime PROCESS_FILE::configured_stamp(const DESCRIPTION &chosen, const QString &file_name, int fd)
 {
+    if (chosen.stamp_from == DESCRIPTION::STAMP_FROM::PATTERN) {
+        QRegExp pattern = chosen.stamp_pattern;
+        if (pattern.indexIn(file_name) < 0)
+            return QDateTime();
+        const QDate date(pattern.cap(1).toInt(), pattern.cap(2).toInt(), pattern.cap(3).toInt());
+        const QTime time(pattern.cap(4).toInt(), pattern.cap(5).toInt());
+        stamp_origin = "the pattern";
+        return date.isValid() && time.isValid() ? QDateTime(date, time, Qt::UTC) : QDateTime();
+    }
+    if (chosen.stamp_from != DESCRIPTION::STAMP_FROM::CONTENT || fd < 0)
+        return QDateTime();
+    QByteArray value, attribute;
+    bool found;
+    {
+        INPUT_STREAM head(fd);
+        found = find_stamp(head, chosen.stamp_sources, &value, &attribute);
+    }
+    lseek(fd, 0, SEEK_SET); // the parse reads the file from its start
+    ISO_TIME time;
+    if (found && time.parse(value.constData(), size_t(value.size()))) {
+        stamp_origin = QString::fromUtf8(attribute);
+        return time.wall_clock();
+    }
+    if (found)
+        elog.log(QString("WARNING: %1: no time stamp in %2 - using the name\n").arg(input.source_name, QString::fromUtf8(attribute)));
+    return QDateTime();
+}
+
+void PROCESS_FILE::set_file_time(const QString &file_name, int fd)
+{
+    // The description is looked at here without being chosen: its choice, with its
+    // messages, follows as it always did.
+    const DESCRIPTION *chosen = nullptr;
+    for (const auto &candidate : setup.descriptions->all()) {
+        if (candidate->inputfile->type == TOK_INPUTFILE && candidate->name_pattern.indexIn(file_name, 0) >= 0) {
+            chosen = candidate.get();
+            break;
+        }
+    }
+    input.stamp = chosen ? configured_stamp(*chosen, file_name, fd) : QDateTime();
+    if (input.stamp.isValid())
+        return;
+    stamp_origin = "the name";
     input.stamp = stamp_from_name(file_name);
     if (!input.stamp.isValid()) {
         elog.log("WARNING: could not extract date/time from input file name - using current time\n");
@@ -160,6 +222,7 @@ void PROCESS_FILE::set_file_time(const QString &file_name)
         // Held like a stamp from a name: the local wall-clock digits.
         const QDateTime now = QDateTime::currentDateTime();
         input.stamp = QDateTime(now.date(), now.time(), Qt::UTC);
+        stamp_origin = "the current time";
     }
 }
 

@@ -43,7 +43,10 @@ public:
 
 private:
     void take_names(const QString &input_directory, const QString &file_name);
-    void set_file_time(const QString &file_name);
+    void set_file_time(const QString &file_name, int fd);
+    QDateTime configured_stamp(const DESCRIPTION &chosen, const QString &file_name, int fd);
+    /// Where the stamp came from, for the dry run: an attribute, the pattern, the name.
+    QString stamp_origin;
     /// Removes the converted input, or moves it to the archive, as the run decided.
     OUTCOME release_input();
 

@@ -35,7 +35,7 @@ const void *position_name()
 static std::vector<XML_NAME> resolve_path(const ATTRIBUTE *node)
 {
     std::vector<XML_NAME> path;
-    for (; node && node->type != TOK_LOOKUP; node = node->next) {
+    for (; node && node->type == TOK_POINTER; node = node->next) {
         // Names are written as qualified names: the prefix goes up to the first colon.
         const QByteArray name = node->text.toUtf8();
         const int colon = name.indexOf(':');
@@ -79,12 +79,13 @@ static PLAN_COLUMN compile_column(const ATTRIBUTE *col)
     column.argument = col->argument.toUtf8();
     column.at_end = col->at_end;
     column.last = !col->next;
+    column.takes = takes_of(*column.kind, col->argument);
     if (!column.path.empty())
         column.parent_path.assign(column.path.begin(), column.path.end() - 1);
     if (column.kind->has_path)
         column.path_fault = path_fault(col);
     // A column that acts at element starts reads the attribute its argument names.
-    if (column.kind->takes & TAKES_AT_START)
+    if (column.takes & TAKES_AT_START)
         column.attribute = intern_name(column.argument);
     if (col->type == TOK_ATTRIBUTE_REGEXP) {
         column.regexp = QRegExp(col->argument, Qt::CaseSensitive, QRegExp::RegExp);
@@ -101,6 +102,44 @@ static PLAN_COLUMN compile_column(const ATTRIBUTE *col)
         }
     }
     return column;
+}
+
+/// A further path of the column (an OR node): the same kind and value, its own path and
+/// argument.
+static PLAN_COLUMN compile_alternative(const PLAN_COLUMN &column, const ATTRIBUTE *alternative)
+{
+    PLAN_COLUMN own = column;
+    own.path = resolve_path(alternative->child);
+    own.parent_path.clear();
+    if (!own.path.empty())
+        own.parent_path.assign(own.path.begin(), own.path.end() - 1);
+    own.path_fault = path_fault(alternative);
+    own.argument = alternative->argument.toUtf8();
+    own.takes = takes_of(*own.kind, alternative->argument);
+    own.attribute = own.takes & TAKES_AT_START ? intern_name(own.argument) : nullptr;
+    return own;
+}
+
+/// STAMP: the sources of a file's stamp in its content, or the pattern over its name.
+static void compile_stamp(DESCRIPTION &description, const ATTRIBUTE *stamp)
+{
+    if (stamp->sub_type == TOK_MATCHING) {
+        description.stamp_from = DESCRIPTION::STAMP_FROM::PATTERN;
+        description.stamp_pattern = QRegExp(stamp->argument, Qt::CaseSensitive, QRegExp::RegExp);
+        description.stamp_pattern.indexIn(QString()); // compiled here, once
+        return;
+    }
+    description.stamp_from = DESCRIPTION::STAMP_FROM::CONTENT;
+    for (const ATTRIBUTE *source = stamp->child; source; source = source->next) {
+        STAMP_SOURCE own;
+        for (const ATTRIBUTE *step = source->child; step && step->type == TOK_POINTER; step = step->next) {
+            const QByteArray name = step->text.toUtf8();
+            const int colon = name.indexOf(':');
+            own.path.emplace_back(colon > 0 ? name.left(colon) : QByteArray(), colon > 0 ? name.mid(colon + 1) : name);
+        }
+        own.attribute = source->argument.toUtf8();
+        description.stamp_sources.push_back(own);
+    }
 }
 
 static const char *granularity_letter(int sub_type)
@@ -249,7 +288,12 @@ static void index_elements(DESCRIPTION &description)
         if (plan.writes_at_every_end)
             plan.path_needs.clear();
         if (GL_param.empty_absent_values) {
-            for (const PLAN_COLUMN &column : plan.column_list) {
+            std::vector<const PLAN_COLUMN *> all;
+            for (const std::vector<PLAN_COLUMN> *list : {&plan.column_list, &plan.alternatives})
+                for (const PLAN_COLUMN &column : *list)
+                    all.push_back(&column);
+            for (const PLAN_COLUMN *own : all) {
+                const PLAN_COLUMN &column = *own;
                 if (!column.kind->has_path || column.path_fault || column.node->type == TOK_MAPATTRIBUTE)
                     continue;
                 for (const std::vector<XML_NAME> *path : {&column.path, &column.parent_path}) {
@@ -340,6 +384,10 @@ static std::unique_ptr<const DESCRIPTION> compile(const ATTRIBUTE *inputfile)
     description->name_pattern.indexIn(QString()); // compiled here, once, not in every worker
     description->layout = record_layout();
     for (const ATTRIBUTE *m = inputfile->child; m; m = m->next) {
+        if (m->type == TOK_STAMP) {
+            compile_stamp(*description, m);
+            continue;
+        }
         MEASUREMENT_PLAN plan;
         plan.measurement = m;
         plan.index = description->plans.size();
@@ -350,6 +398,10 @@ static std::unique_ptr<const DESCRIPTION> compile(const ATTRIBUTE *inputfile)
         for (const ATTRIBUTE *col = plan.columns ? plan.columns->child : nullptr; col; col = col->next) {
             plan.column_list.push_back(compile_column(col));
             plan.column_list.back().slot = description->column_count++;
+            for (const ATTRIBUTE *n = col->child; n; n = n->next) {
+                if (n->type == TOK_OR)
+                    plan.alternatives.push_back(compile_alternative(plan.column_list.back(), n));
+            }
         }
         for (const ATTRIBUTE *n = plan.match ? plan.match->child : nullptr; n; n = n->next)
             plan.needs.push_back(PLAN_NEED{n, resolve_path(n->child)});
@@ -363,11 +415,22 @@ static std::unique_ptr<const DESCRIPTION> compile(const ATTRIBUTE *inputfile)
     }
     // Pointers into the column lists once these stay where they are.
     for (MEASUREMENT_PLAN &plan : description->plans) {
+        for (const ATTRIBUTE *n = plan.measurement->child; n; n = n->next) {
+            if (n->type != TOK_KEEP && n->type != TOK_DROP)
+                continue;
+            for (const PLAN_COLUMN &column : plan.column_list) {
+                if (column.node->text == n->text) {
+                    plan.filters.push_back({&column, QRegExp(n->argument, Qt::CaseSensitive, QRegExp::RegExp), n->type == TOK_KEEP});
+                    plan.filters.back().pattern.indexIn(QString()); // compiled here, once
+                    break;
+                }
+            }
+        }
         size_t plain = 0;
         for (const PLAN_COLUMN &column : plan.column_list) {
-            if (column.kind->takes & TAKES_AT_START)
+            if (column.takes & TAKES_AT_START)
                 plan.start_columns.push_back(&column);
-            if (column.kind->takes & TAKES_AT_END)
+            if (column.takes & TAKES_AT_END)
                 plan.end_columns.push_back(&column);
             if (column.kind->field == FIELD::LIST_ITEM)
                 plan.list_columns.push_back(&column);
@@ -377,8 +440,15 @@ static std::unique_ptr<const DESCRIPTION> compile(const ATTRIBUTE *inputfile)
             }
             plain += column.kind->field == FIELD::VALUE || column.kind->field == FIELD::FILE_STAMP;
         }
+        // A column's further paths act after it.
+        for (const PLAN_COLUMN &column : plan.alternatives) {
+            if (column.takes & TAKES_AT_START)
+                plan.start_columns.push_back(&column);
+            if (column.takes & TAKES_AT_END)
+                plan.end_columns.push_back(&column);
+        }
         // Records with AT_END columns may be held: written by the general path.
-        plan.plain = plain != 0 && plain == plan.column_list.size() && plan.group_path.empty();
+        plan.plain = plain != 0 && plain == plan.column_list.size() && plan.group_path.empty() && plan.filters.empty();
     }
     index_elements(*description);
     return description;

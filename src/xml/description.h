@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "gl_param.h"
+#include "stamp_reader.h"
 
 class ATTRIBUTE;
 struct COLUMN_KIND;
@@ -57,6 +58,8 @@ struct PLAN_COLUMN {
     bool at_end = false;
     /// The record's last field: no separator follows it.
     bool last = false;
+    /// When it takes its value: TAKES_AT_START, TAKES_AT_END or both.
+    unsigned char takes = 0;
 };
 
 struct PLAN_NEED {
@@ -86,6 +89,17 @@ struct MEASUREMENT_PLAN {
     std::vector<XML_NAME> group_path;
     /// LISTATTRIBUTE columns: with any, a match writes one record per item.
     std::vector<const PLAN_COLUMN *> list_columns;
+    /// The further paths of its columns (OR), each acting as a column of its own path that
+    /// writes into the value of its column (the same slot); no field of their own.
+    std::vector<PLAN_COLUMN> alternatives;
+    /// KEEP and DROP: a record is written when the value of each filter's column matches
+    /// its pattern (KEEP), or does not (DROP).
+    struct FILTER {
+        const PLAN_COLUMN *column;
+        QRegExp pattern;
+        bool keep;
+    };
+    std::vector<FILTER> filters;
     /// Every column writes a value or the file stamp, and none waits for a group: a record
     /// is then its fields in order, on the fast path.
     bool plain = false;
@@ -152,6 +166,13 @@ struct RECORD_LAYOUT {
 /// What one parse keeps lives in the handler's PARSE_STATE.
 struct DESCRIPTION {
     const ATTRIBUTE *inputfile = nullptr;
+    /// Where a file's stamp comes from: its name, as always; the first attribute of the
+    /// sources found in its content (STAMP ( path, "attribute" ) OR ...); or a pattern
+    /// over its name whose first five groups are year, month, day, hour and minute.
+    enum class STAMP_FROM { NAME, CONTENT, PATTERN };
+    STAMP_FROM stamp_from = STAMP_FROM::NAME;
+    std::vector<STAMP_SOURCE> stamp_sources;
+    QRegExp stamp_pattern;
     /// The INPUTFILE pattern, which picks the description for a file by its name.
     QRegExp name_pattern;
     RECORD_LAYOUT layout;

@@ -49,7 +49,18 @@ void TstXml::records_data()
     row("MS_TO_UTC and MS_TO_LOCAL", r + "CONVERTATTRIBUTE MS_TO_UTC ( \"r\" -> \"t\" ) \"t\" "
         "CONVERTATTRIBUTE MS_TO_LOCAL ( \"r\" -> \"t\" ) \"local\" ATTRIBUTE ( \"r\" -> \"t\" ) \"raw\" }",
         "<d><r><t>0</t></r><r><t>1320932700000</t></r><r><t>fast</t></r></d>",
-        "t|local|raw\n700101 00:00|700101 01:00|0\n111110 13:45|111110 14:45|1320932700000\n700101 00:00|700101 01:00|fast\n");
+        "t|local|raw\n700101 00:00|700101 01:00|0\n111110 13:45|111110 14:45|1320932700000\n||fast\n");
+    row("ISO8601_TO_UTC and ISO8601_TO_LOCAL, from attributes and text", r + "CONVERTATTRIBUTE ISO8601_TO_UTC ( \"r\", \"e\" ) \"u\" "
+        "CONVERTATTRIBUTE ISO8601_TO_LOCAL ( \"r\" -> \"t\" ) \"l\" }",
+        "<d><r e='2024-06-11T14:15:00+02:00'><t>2024-06-11 14:15:30.5Z</t></r><r e='2024-06-11T14:15+0530'><t>2011-11-10T13:45</t></r>"
+        "<r e='2024-06-11'><t>2011-11-10T13:45:00-01</t></r></d>",
+        "u|l\n240611 12:15|240611 16:15\n240611 08:45|111110 13:45\n|111110 15:45\n");
+    row("alternatives write one field, the last set wins", r + "ARGATTRIBUTE ( \"a\", \"id\" ) OR ( \"b\", \"id\" ) \"id\" "
+        "ATTRIBUTE ( \"x\" ) OR ( \"y\" ) \"t\" }",
+        "<d><a id='1'/><x>p</x><r/><b id='2'/><y>q</y><r/><a id='3'/><r/></d>", "id|t\n1|p\n2|q\n3|q\n");
+    row("KEEP and DROP, per list item", "MATCH { NEEDS \"r\" } COLUMNS { LISTATTRIBUTE ( \"r\" ) \"c\" ARGATTRIBUTE ( \"r\", \"n\" ) \"n\" } "
+        "KEEP \"c\" MATCHING \"^pm\" DROP \"n\" MATCHING \"2\"",
+        "<d><r n='1'>pmA x pmB</r><r n='2'>pmC</r></d>", "c|n\npmA|1\npmB|1\n");
     row("STRING_TO_UTC and STRING_TO_LOCAL", r + "CONVERTATTRIBUTE STRING_TO_UTC ( \"r\" -> \"t\", \"yyyy-MM-dd hh:mm:ss\" ) \"utc\" "
         "CONVERTATTRIBUTE STRING_TO_LOCAL ( \"r\" -> \"t\", \"yyyy-MM-dd hh:mm:ss\" ) \"local\" }",
         "<d><r><t>2011-11-10 13:45:00</t></r><r><t>2011-07-01 13:45:00</t></r><r><t>10.11.2011</t></r></d>",

@@ -12,6 +12,7 @@
 #include "column_kinds.h"
 #include "data_file.h"
 #include "elog.h"
+#include "iso_time.h"
 
 PARSE_STATE::PARSE_STATE(const DESCRIPTION &description, const QByteArray &stamp, RECORD_SINK &sink)
     : columns(new COLUMN_STATE[description.column_count]), measurements(description.plans.size())
@@ -21,6 +22,8 @@ PARSE_STATE::PARSE_STATE(const DESCRIPTION &description, const QByteArray &stamp
         MEASUREMENT_STATE &measurement = measurements[plan.index];
         measurement.out = &sink.records(plan.index);
         measurement.met.assign(plan.path_needs.size(), 0);
+        for (const MEASUREMENT_PLAN::FILTER &filter : plan.filters)
+            measurement.filters.push_back(filter.pattern);
         measurement.unmet_needs = plan.path_needs.size();
         for (const PLAN_COLUMN &column : plan.column_list) {
             COLUMN_STATE &own = columns[column.slot];
@@ -154,7 +157,11 @@ void XMLInputHandler::take_attribute(const Column &column, const AttributeView &
     const char *value;
     int size;
     // Of several attributes with that local name the last one wins.
-    if (is_pointer_matching(column.path) && attribute_value(column.attribute, atts, &value, &size))
+    if (!is_pointer_matching(column.path) || !attribute_value(column.attribute, atts, &value, &size))
+        return;
+    if (column.node->type == TOK_ATTRIBUTE_CONVERT)
+        convert_column(column, std::string_view(value, size_t(size)));
+    else
         of(column).value.assign(value, size_t(size));
 }
 
@@ -253,7 +260,7 @@ bool XMLInputHandler::evaluate_column(const Plan &plan, const Column &column)
             1);
         break;
     case TOK_ATTRIBUTE_CONVERT:
-        convert_column(column);
+        convert_column(column, character_buffer);
         break;
     case TOK_ATTRIBUTE_REGEXP:
         regexp_column(column);
@@ -281,26 +288,43 @@ bool XMLInputHandler::evaluate_column(const Plan &plan, const Column &column)
     return true;
 }
 
-void XMLInputHandler::convert_column(const Column &column)
+/// A time converted into the description's TIME_FORMAT; a text that no conversion can
+/// read gives no value, and is counted for the file's warning.
+void XMLInputHandler::convert_column(const Column &column, std::string_view text_bytes)
 {
-    const QString text = QString::fromUtf8(character_buffer.data(), int(character_buffer.size()));
+    const QString text = QString::fromUtf8(text_bytes.data(), int(text_bytes.size()));
     QDateTime time;
+    bool read = true;
     switch (column.node->sub_type) {
     case TOK_MS_TO_UTC:
     case TOK_MS_TO_LOCAL:
-        time.setMSecsSinceEpoch(text.toLongLong(nullptr, 10));
+        time.setMSecsSinceEpoch(text.toLongLong(&read, 10));
         time = time.toTimeSpec(column.node->sub_type == TOK_MS_TO_UTC ? Qt::UTC : Qt::LocalTime);
         break;
     case TOK_STRING_TO_LOCAL:
     case TOK_STRING_TO_UTC:
-        time = QDateTime::fromString(text, column.node->argument);
+        time = QDateTime::fromString(text, QString::fromUtf8(column.argument));
         time = time.toTimeSpec(column.node->sub_type == TOK_STRING_TO_UTC ? Qt::UTC : Qt::LocalTime);
         break;
+    case TOK_ISO8601_TO_UTC:
+    case TOK_ISO8601_TO_LOCAL: {
+        ISO_TIME iso;
+        read = iso.parse(text_bytes.data(), text_bytes.size());
+        time = iso.moment().toTimeSpec(column.node->sub_type == TOK_ISO8601_TO_UTC ? Qt::UTC : Qt::LocalTime);
+        break;
+    }
     default:
         elog.log("ERROR: unexpected sub_type in XMLInputHandler::endElement()\n");
         return;
     }
-    of(column).value.assign(time.toString(description.layout.time_format).toUtf8());
+    COLUMN_STATE &own = of(column);
+    if (!read || !time.isValid()) {
+        if (own.unconverted++ == 0 && line_source)
+            own.first_unconverted_line = line_source(line_context);
+        own.value.clear();
+        return;
+    }
+    own.value.assign(time.toString(description.layout.time_format).toUtf8());
 }
 
 void XMLInputHandler::regexp_column(const Column &column)
@@ -438,8 +462,6 @@ int XMLInputHandler::write_output_files(const Plan &plan)
             unequal_records += long(records);
         }
     }
-    records_made += long(records);
-    own.records += long(records);
     // While a group of AT_END columns is open, records are held until it ends.
     const bool hold = own.open_groups > 0;
     const auto put = [&](const char *data, size_t size) {
@@ -455,6 +477,10 @@ int XMLInputHandler::write_output_files(const Plan &plan)
         put(field.data(), field.size());
     };
     for (size_t item = 0; item < records; ++item) {
+        if (!plan.filters.empty() && !passes_filters(plan, lists ? long(item) : -1))
+            continue;
+        ++records_made;
+        ++own.records;
         for (const Column &column : plan.column_list) {
             if (hold && column.at_end) {
                 own.held_marks.emplace_back(own.held.size(), &of(column).value);
@@ -479,6 +505,29 @@ int XMLInputHandler::write_output_files(const Plan &plan)
         return 2;
     }
     return finish_record(plan);
+}
+
+/// KEEP and DROP, decided as a record is made, before it is held or written: the value of
+/// each filter's column matches its pattern (KEEP), or does not (DROP).
+bool XMLInputHandler::passes_filters(const Plan &plan, long item)
+{
+    MEASUREMENT_STATE &own = of(plan);
+    for (size_t i = 0; i < plan.filters.size(); ++i) {
+        const Column &column = *plan.filters[i].column;
+        std::string_view field;
+        if (column.kind->field == FIELD::VALUE)
+            field = std::string_view(of(column).value.data(), of(column).value.size());
+        else if (column.kind->field == FIELD::FILE_STAMP)
+            field = std::string_view(state.file_stamp.data(), state.file_stamp.size());
+        else {
+            bool absent;
+            field = list_field(column, item, &absent);
+        }
+        const bool matches = own.filters[i].indexIn(QString::fromUtf8(field.data(), int(field.size()))) >= 0;
+        if (matches != plan.filters[i].keep)
+            return false;
+    }
+    return true;
 }
 
 /// After the records of a match: a write error ends the parse; else the marks start anew.

@@ -52,6 +52,9 @@ struct COLUMN_STATE {
     LOOKUP_TABLE table;
     /// REGEXPATTRIBUTE: the description's expression; matching keeps its captures here.
     QRegExp regexp;
+    /// Time conversions: the values that could not be read, and the line of the first.
+    long unconverted = 0;
+    long first_unconverted_line = 0;
 };
 
 /// What one parse keeps for a measurement.
@@ -73,6 +76,8 @@ struct MEASUREMENT_STATE {
     size_t lookup_bytes = 0;
     /// A plain record's fields, in order.
     std::vector<const VALUE *> plain_fields;
+    /// The patterns of its filters; matching keeps its captures here.
+    std::vector<QRegExp> filters;
 };
 
 /// The state of one parse, made fresh for each file: nothing of it outlives the file.
@@ -121,6 +126,12 @@ public:
 
     /// Records made in the measurement so far, held ones included.
     long records_of(size_t measurement) const { return state.measurements[measurement].records; }
+    /// The column's values that no conversion could read, and the line of the first.
+    long unconverted(const PLAN_COLUMN &column, long *first_line) const
+    {
+        *first_line = state.columns[column.slot].first_unconverted_line;
+        return state.columns[column.slot].unconverted;
+    }
 
     std::string_view character_buffer;
     /// Records made in this parse, held ones included; of them, those that paired lists
@@ -156,9 +167,10 @@ private:
     static const size_t MAX_LOOKUP = size_t(64) << 20;
     char digits[24];
     int finish_record(const Plan &plan);
+    bool passes_filters(const Plan &plan, long item);
     /// False when the measurement's look-up tables grew too large (logged here).
     bool evaluate_column(const Plan &plan, const Column &column);
-    void convert_column(const Column &column);
+    void convert_column(const Column &column, std::string_view text);
     void regexp_column(const Column &column);
     bool should_write(const END_ACTION &action);
     void reset_needs(const Plan &plan);
