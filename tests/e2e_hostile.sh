@@ -110,8 +110,8 @@ doc | perl -MIO::Compress::Gzip=gzip,:level -e 'local $/; my $d = <STDIN>; gzip(
 gz_fault gz-stored 's/<v a="1000">/<v a="1000"</' "compressed data corrupt (incorrect data check)" stored.gz
 
 # Records held for AT_END columns are bounded: over 64 MiB in one group fail the file, their
-# bytes (here 18 MB) and the marks of their AT_END values (63 MB) together.
-perl -e 'print "<d>", ("<v>" . "x" x 40 . "</v>") x 330000, "<f>1</f></d>"' | gzip -n >"$WORK/held_20240101_0014.xml"
+# bytes (here 8 MB) and the marks of their AT_END values (66 MB) together.
+perl -e 'print "<d>", ("<v>" . "x" x 8 . "</v>") x 345000, "<f>1</f></d>"' | gzip -n >"$WORK/held_20240101_0014.xml"
 MORE=$(for i in $(seq 12); do printf 'ATTRIBUTE ( "d" -> "f" ) "f%d" AT_END ' "$i"; done) hostile held held_20240101_0014.xml 1 100000 \
     "ERROR: parsing unsuccessful" "ERROR: more than 64 MiB of records wait for the end of a group of MEASUREMENT v with AT_END columns"
 # So are look-up tables: an entry's text may be long, and entries many.
