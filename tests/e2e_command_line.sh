@@ -12,10 +12,6 @@ for option in "-v 4" "--version 4" "-h 1000" "--help 1000"; do
     head -${option#* } "$HELP" | cmp -s - "$CASE/stdout" && [ ! -s "$CASE/stderr" ] && ok || fail "$option: not exactly that output"
 done
 
-# A bad command line ends with status 4 and its messages (each refusal is in tst_params).
-run_strandor -x
-expect_run "-x" 4 "ERROR: not expected option found in argument list" "HINT: see" "  Option -h" "to get some help"
-
 # Configuration file problems; the input directory is not looked at before.
 new_case config
 run_strandor -c "$CASE/missing.conf" -i "$CASE/nowhere"

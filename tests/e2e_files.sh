@@ -125,22 +125,6 @@ sed -i 's/ghijX"/ghij"/' "$CASE/strandor.conf"
 convert
 expect_status "30 characters" 0
 
-# Malformed XML: the reader's message, records already written are not published.
-new_case malformed
-config ''
-printf '<r>\n<v>1</v>\n<v>2</w></r>\n' >"$CASE/input/a_20111110_1345.xml"
-convert
-expect_failed malformed 1 a_20111110_1345.xml "ERROR: parsing unsuccessful" \
-    "ERROR: error detected in line 3 column 9: Opening and ending tag mismatch: v line 3 and w"
-
-# A write error (file size limit, SIGXFSZ ignored): reported, nothing published, input kept.
-new_case write-error
-config ''
-perl -e 'print "<r>", "<v>abcdefghijklmnopqrstuvwxyz</v>" x 3000, "</r>"' >"$CASE/input/a_20111110_1345.xml"
-run_in_case sh -c 'trap "" XFSZ; ulimit -f 40; exec "$@"' - "$STRANDOR" -c strandor.conf -i input -o output
-expect_failed "write error" 1 a_20111110_1345.xml "ERROR: could not write file output//1111101345_Q_CELL_.data" \
-    "HINT: File too large"
-
 # A file that gives no record is converted with a warning, or fails with -z; others say
 # how much they gave. A backslash in COLUMN_SEPARATOR is no escape, and is said so.
 new_case no-record

@@ -39,10 +39,6 @@ convert -t 1 -d 1
 expect_run "failing worker" 1 "Info (2/3) Prozesse erfolgreich konvertiert" "ERROR: file cannot be processed" \
     "ERROR: no matching record description for $CASE/input//b_20240101_0002.XML" \
     "INFO: Process $(sed -n 's/^\[\([0-9]*\)\].*processing file = b_.*/\1/p' "$CASE/stderr") gestorben mit return Wert 22 und beerdigt"
-rm -f "$CASE"/output/*
-convert -t 2
-expect_status "failing worker, level 0" 1
-expect_listing "level 0 removes only converted input" "$CASE/input" "b_20240101_0002.XML"
 
 # A worker killed by a signal is counted as failed, and its input stays.
 new_case killed
