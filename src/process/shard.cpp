@@ -47,7 +47,13 @@ static QString host_name()
         char buffer[256] = {};
         gethostname(buffer, sizeof buffer - 1);
         // Cut short so that temporary names stay well below the 255 bytes of a name.
-        host = QString::fromLatin1(buffer).left(32).replace(QRegularExpression("[^A-Za-z0-9._-]"), "_");
+        host = QString::fromLatin1(buffer).left(32);
+        // By hand: a regular expression would be compiled again in each worker.
+        for (QChar &c : host) {
+            const char l = c.toLatin1();
+            if (!((l >= 'A' && l <= 'Z') || (l >= 'a' && l <= 'z') || (l >= '0' && l <= '9') || l == '.' || l == '_' || l == '-'))
+                c = '_';
+        }
         if (host.isEmpty())
             host = "localhost";
     }
