@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "attribute.h"
 #include "column_kinds.h"
@@ -89,7 +90,7 @@ bool XMLInputHandler::startElement(const XML_NAME &qName, const AttributeView &a
             return false;
         count_position(qName, actions);
     }
-    open[depth++] = OPEN_ELEMENT{qName, &actions};
+    new (open.get() + depth++) OPEN_ELEMENT{qName, &actions};
     reading_text += actions.wants_text;
     wants_text = reading_text != 0;
     character_buffer = std::string_view();
@@ -217,7 +218,7 @@ bool XMLInputHandler::endElement(const XML_NAME &qName)
         elog.log(description.faulty_end_columns.front()->path_fault);
         return false;
     }
-    const ELEMENT_ACTIONS &actions = depth == 0 ? description.other : *open[depth - 1].actions;
+    const ELEMENT_ACTIONS &actions = depth == 0 ? description.other : *open.get()[depth - 1].actions;
     for (const END_ACTION &action : actions.ends) {
         for (const Column *column : action.columns) {
             if (is_pointer_matching(column->path) && !evaluate_column(*action.plan, *column))
@@ -237,11 +238,11 @@ bool XMLInputHandler::endElement(const XML_NAME &qName)
                 return false;
         }
     }
-    if (depth == 0 || open[depth - 1].name != qName) {
+    if (depth == 0 || open.get()[depth - 1].name != qName) {
         elog.log("ERROR: different endElement\n");
         return false;
     }
-    reading_text -= open[--depth].actions->wants_text;
+    reading_text -= open.get()[--depth].actions->wants_text;
     wants_text = reading_text != 0;
     return true;
 }

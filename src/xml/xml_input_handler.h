@@ -188,7 +188,13 @@ private:
         XML_NAME name;
         const ELEMENT_ACTIONS *actions;
     };
-    std::unique_ptr<OPEN_ELEMENT[]> open{new OPEN_ELEMENT[MAX_ELEMENT_DEPTH]};
+    /// Raw room for the deepest nesting, each element constructed as it opens: a worker
+    /// touches only the pages its file's depth needs.
+    struct RAW_DELETER {
+        void operator()(OPEN_ELEMENT *room) const { ::operator delete(room); }
+    };
+    std::unique_ptr<OPEN_ELEMENT, RAW_DELETER> open{
+        static_cast<OPEN_ELEMENT *>(::operator new(sizeof(OPEN_ELEMENT) * MAX_ELEMENT_DEPTH))};
     int depth = 0;
     /// With counted names: for each open element, and for the document, how many children
     /// of each counted name have started in it.
