@@ -56,7 +56,9 @@ int PROCESS_FILE::start(QString input_directory, QString file_name)
         read = OUTCOME::failed(err);
     }
 
-    set_file_time(input.base_name, fd);
+    // The description is only looked at here, for a STAMP; its choice, with its messages,
+    // follows as it always did.
+    set_file_time(input.base_name, fd, setup.descriptions->any_stamp() ? matching(input.base_name) : nullptr);
 
     const int found = find_current_inputfile(input.base_name);
     if (found != 0) {
@@ -147,7 +149,7 @@ int PROCESS_FILE::plan(const QString &input_directory, const QString &file_name,
     }
     const int fd = description->stamp_from == DESCRIPTION::STAMP_FROM::CONTENT
                        ? open_existing(QFile::encodeName(input.path), true) : -1;
-    set_file_time(input.base_name, fd);
+    set_file_time(input.base_name, fd, description);
     if (fd >= 0)
         close(fd);
     // Where the stamp came from, when the description says where to take it.
@@ -200,17 +202,8 @@ QDateTime PROCESS_FILE::configured_stamp(const DESCRIPTION &chosen, const QStrin
     return QDateTime();
 }
 
-void PROCESS_FILE::set_file_time(const QString &file_name, int fd)
+void PROCESS_FILE::set_file_time(const QString &file_name, int fd, const DESCRIPTION *chosen)
 {
-    // The description is looked at here without being chosen: its choice, with its
-    // messages, follows as it always did.
-    const DESCRIPTION *chosen = nullptr;
-    for (const auto &candidate : setup.descriptions->all()) {
-        if (candidate->inputfile->type == TOK_INPUTFILE && candidate->name_pattern.indexIn(file_name, 0) >= 0) {
-            chosen = candidate.get();
-            break;
-        }
-    }
     input.stamp = chosen ? configured_stamp(*chosen, file_name, fd) : QDateTime();
     if (input.stamp.isValid())
         return;
@@ -242,6 +235,15 @@ OUTCOME PROCESS_FILE::release_input()
         break;
     }
     return OUTCOME::done();
+}
+
+const DESCRIPTION *PROCESS_FILE::matching(const QString &file_name) const
+{
+    for (const auto &candidate : setup.descriptions->all()) {
+        if (candidate->inputfile->type == TOK_INPUTFILE && candidate->name_pattern.indexIn(file_name, 0) >= 0)
+            return candidate.get();
+    }
+    return nullptr;
 }
 
 int PROCESS_FILE::find_current_inputfile(QString file_name)

@@ -43,7 +43,10 @@ public:
 
 private:
     void take_names(const QString &input_directory, const QString &file_name);
-    void set_file_time(const QString &file_name, int fd);
+    /// The stamp from the chosen description's STAMP, else from the name, else the time.
+    void set_file_time(const QString &file_name, int fd, const DESCRIPTION *chosen);
+    /// The description whose pattern matches the name, found without a word logged.
+    const DESCRIPTION *matching(const QString &file_name) const;
     QDateTime configured_stamp(const DESCRIPTION &chosen, const QString &file_name, int fd);
     /// Where the stamp came from, for the dry run: an attribute, the pattern, the name.
     QString stamp_origin;

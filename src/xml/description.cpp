@@ -456,8 +456,10 @@ static std::unique_ptr<const DESCRIPTION> compile(const ATTRIBUTE *inputfile)
 
 DESCRIPTIONS::DESCRIPTIONS(const ATTRIBUTE *root)
 {
-    for (const ATTRIBUTE *n = root; n; n = n->next)
+    for (const ATTRIBUTE *n = root; n; n = n->next) {
         list.push_back(compile(n));
+        stamps = stamps || list.back()->stamp_from != DESCRIPTION::STAMP_FROM::NAME;
+    }
 }
 
 DESCRIPTIONS::~DESCRIPTIONS() = default;

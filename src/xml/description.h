@@ -220,9 +220,12 @@ public:
     ~DESCRIPTIONS();
 
     const std::vector<std::unique_ptr<const DESCRIPTION>> &all() const { return list; }
+    /// Some description takes its files' stamps from elsewhere than their names (STAMP).
+    bool any_stamp() const { return stamps; }
 
 private:
     std::vector<std::unique_ptr<const DESCRIPTION>> list;
+    bool stamps = false;
 };
 
 #endif

@@ -213,6 +213,21 @@ void TstXml::records_data()
         at + "1 column 888913: more than 100000 distinct names\n");
 }
 
+/// Parses a configuration of one EVENT measurement "m" with these GLOBALS settings and
+/// blocks into GL_param; the parser's result.
+static int parse_measurement(const QByteArray &globals, const QByteArray &blocks)
+{
+    GL_param.empty_absent_values = false;
+    QByteArray config = "GLOBALS { " + globals + " }\nINPUTFILE \"x\" { GENERATES MEASUREMENT {\n"
+                        "MEASUREMENTNAME \"m\" GRANULARITY EVENT\n" + blocks + "\n} }\n";
+    free_tree(GL_param.description_root);
+    GL_param.description_root = nullptr;
+    FILE *in = fmemopen(config.data(), size_t(config.size()), "rb");
+    const int parsed = parse_configuration(in);
+    fclose(in);
+    return parsed;
+}
+
 // One EVENT measurement of the row's MATCH and COLUMNS blocks, through the real output files.
 void TstXml::records()
 {
@@ -221,15 +236,7 @@ void TstXml::records()
     QFETCH(QString, output);
     QFETCH(QString, log);
     QFETCH(QByteArray, globals);
-    GL_param.empty_absent_values = false;
-    QByteArray config = "GLOBALS { COLUMN_SEPARATOR \"|\" " + globals + " }\nINPUTFILE \"x\" { GENERATES MEASUREMENT {\n"
-                        "MEASUREMENTNAME \"m\" GRANULARITY EVENT\n" + blocks + "\n} }\n";
-    free_tree(GL_param.description_root);
-    GL_param.description_root = nullptr;
-    FILE *in = fmemopen(config.data(), size_t(config.size()), "rb");
-    const int parsed_config = parse_configuration(in);
-    fclose(in);
-    QCOMPARE(parsed_config, 0);
+    QCOMPARE(parse_measurement("COLUMN_SEPARATOR \"|\" " + globals, blocks), 0);
     QTemporaryFile out;
     QVERIFY(out.open());
     const DESCRIPTIONS descriptions(GL_param.description_root);
@@ -272,14 +279,7 @@ void TstXml::index()
     QFETCH(QByteArray, globals);
     QFETCH(QString, name);
     QFETCH(QString, actions);
-    GL_param.empty_absent_values = false;
-    QByteArray config = "GLOBALS { " + globals + " }\nINPUTFILE \"x\" { GENERATES MEASUREMENT {\n"
-                        "MEASUREMENTNAME \"m\" GRANULARITY EVENT\n" + blocks + "\n} }\n";
-    free_tree(GL_param.description_root);
-    GL_param.description_root = nullptr;
-    FILE *in = fmemopen(config.data(), size_t(config.size()), "rb");
-    QCOMPARE(parse_configuration(in), 0);
-    fclose(in);
+    QCOMPARE(parse_measurement(globals, blocks), 0);
     const DESCRIPTIONS descriptions(GL_param.description_root);
     const ELEMENT_ACTIONS &found = descriptions.all().front()->actions_of(intern_name(name.toUtf8()));
     int writes = 0;
